@@ -1,0 +1,196 @@
+#include "driver/run.h"
+
+#include "driver/engine_update.h"
+#include "driver/event_log.h"
+#include "driver/message_boxes.h"
+#include "driver/os_class.h"
+#include "driver/package.h"
+#include "driver/prerequisites.h"
+#include "driver/restart.h"
+#include "identity/identity_defaults.h"
+#include "integration/integration.h"
+#include "platform/handles.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "removal/earlier_software.h"
+#include "site_constants.h"
+
+#include <vector>
+
+namespace kestrup {
+
+namespace {
+
+constexpr char kFatal[] = "FATAL ERROR: ";
+constexpr char kProduct[] = "Kerberos for Windows";
+constexpr DWORD kNotificationAction = 50008;
+
+// The credential manager's defaults after a successful installation.
+void WriteCredentialManagerDefaults(int osClass) {
+    RegWriteDword(HKEY_CURRENT_USER, "Software\\MIT\\NetIDMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters",
+                  "DefaultLifetime", 90000);
+    RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "AutoInit", 1);
+    // On Vista it is written after the log-off question instead.
+    if (osClass != kOsVista) RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "NotificationAction", kNotificationAction);
+    RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "DefaultWindowMode", 1);
+}
+
+// A failure that ends the run: a box, or with the Silent flag a log entry, never both.
+void ReportFatal(const RunFlags& flags, const std::string& logText, const std::string& boxText,
+                 const std::string& title) {
+    if (flags.silent)
+        LogInstallerEvent(logText);
+    else
+        ShowFatalError(boxText, title);
+}
+
+int ReportRemovalFailed(const RunFlags& flags) {
+    ReportFatal(flags, std::string(kFatal) + "Unable to remove old Tessel software",
+                "This program was unable to remove the previous Kerberos software.\n\n"
+                "The installation of Kerberos for Windows cannot continue.",
+                "Unable to Remove Software");
+    return kExitStopped;
+}
+
+}  // namespace
+
+RunFlags ParseSwitches(const std::string& commandLine) {
+    RunFlags flags;
+    flags.reallySilent = FindNoCase(commandLine, "/ReallySilent") != 0;
+    flags.silent = flags.reallySilent || FindNoCase(commandLine, "/Silent") != 0;
+    flags.noHotFix = FindNoCase(commandLine, "/NoHotFix") != 0;
+    return flags;
+}
+
+std::string ComposeRemovalQuestion(const std::string& tesselKeyName, const std::string& afsKeyName) {
+    std::string text;
+    if (!tesselKeyName.empty()) {
+        text = std::string("PC-Tessel will be removed and replaced by ") + kProduct + ".\nFor more information about " +
+               kProduct + " please see:\n\n" + site::kInfoPage + "\n\n";
+        if (!afsKeyName.empty()) text += "PC-Marlo will also be removed.\n\n";
+    } else {
+        text = "This program must remove PC-Marlo.\n\n";
+    }
+    return text + "Do you want to continue?";
+}
+
+void RunIntegrationSteps(const RunFlags& flags) {
+    ConfigureBrowsersAndLsa(flags.reallySilent);
+    SetTcpipDomain();
+    if (!flags.noHotFix) InstallHotfix(flags);
+}
+
+void StartCredentialManager() {
+    std::string path;
+    if (!RegReadString(HKEY_LOCAL_MACHINE, kKerberosKey, "InstallDir", path)) return;
+    AddTrailingBackslash(path);
+    path += "bin\\netidmgr.exe";
+    // A path that does not fit MAX_PATH is not started rather than started cut.
+    if (path.size() >= MAX_PATH) return;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWMINIMIZED;
+    PROCESS_INFORMATION info = {};
+    std::vector<char> commandLine(path.begin(), path.end());
+    commandLine.push_back('\0');
+    // The program is named as well as given as the command line, so that a path
+    // with blanks runs exactly this program and never a blank-cut prefix of it
+    // (C:\Program.exe for C:\Program Files\...). The command line the credential
+    // manager sees is unchanged.
+    if (CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+        ProcessHandles handles;
+        handles.adopt(info);  // not waited for; the handles are only released
+    }
+}
+
+int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
+    const RunFlags flags = ParseSwitches(commandLine);
+    bool removalDone = false;
+
+    if (!flags.silent &&
+        AskQuestion("This program will install Kerberos for Windows.\n\nDo you want to continue?",
+                    "Install Kerberos for Windows?") == IDNO)
+        return kExitStopped;
+
+    std::string osDescription;
+    const int osClass = GetOsClass(osDescription);
+
+    if (!flags.reallySilent && !CheckCalendarSoftware(instance)) return kExitStopped;
+
+    std::string tesselKeyName, afsKeyName;
+    if (FindEarlierSoftware(tesselKeyName, afsKeyName)) {
+        std::string question = ComposeRemovalQuestion(tesselKeyName, afsKeyName);
+        if (!flags.reallySilent && AskQuestion(question, "Remove Old Software?") == IDNO)
+            return ReportRemovalFailed(flags);
+        ConfigureDefaultIdentity();
+        bool restartNeeded = RemoveEarlierSoftware(tesselKeyName, afsKeyName, removalDone, flags.reallySilent);
+        if (!removalDone) return ReportRemovalFailed(flags);
+        if (restartNeeded) {
+            if (flags.reallySilent) {
+                RestartComputer();
+                return kExitCompleted;
+            }
+            if (AskQuestion("The previous Kerberos software has been removed. This program must restart your "
+                            "computer to complete the removal process.\n\n"
+                            "After your system has restarted, run this program again to complete the installation "
+                            "of Kerberos for Windows.\n\n"
+                            "Do you want to restart your computer now?",
+                            "Restart Computer?") == IDYES) {
+                RestartComputer();
+                return kExitCompleted;
+            }
+        }
+    }
+    if (!removalDone) ConfigureDefaultIdentity();
+
+    switch (UpdateWindowsInstaller(flags, osClass, osDescription)) {
+    case EngineUpdate::kContinue:
+        break;
+    case EngineUpdate::kRestartRequested:
+        return kExitCompleted;
+    case EngineUpdate::kRestartDeclined:
+        return kExitStopped;
+    }
+
+    RunIntegrationSteps(flags);
+
+    std::string installerMessage;
+    if (!InstallKerberosPackage(flags, installerMessage)) {
+        if (FindNoCase(installerMessage, "User canceled installation.") != 0) return kExitStopped;
+        std::string text =
+            std::string(kFatal) + "The Kerberos for Windows installer failed with the following error:\n\n" +
+            installerMessage;
+        ReportFatal(flags, text, text, "Kerberos for Windows Installer Error");
+        return kExitStopped;
+    }
+
+    WriteCredentialManagerDefaults(osClass);
+    StartCredentialManager();
+
+    // These two are asked whatever the silent flags say.
+    if (FindNoCase(installerMessage, kRebootRequired) != 0 &&
+        AskQuestion("In order to complete the installation of Kerberos for Windows, you should restart your "
+                    "computer.\n\n"
+                    "Do you want to restart your computer now? Click No if you would prefer to restart manually at "
+                    "a later time.",
+                    "Restart Computer?") == IDYES) {
+        RestartComputer();
+        return kExitCompleted;
+    }
+
+    if (osClass == kOsVista) {
+        int answer = AskQuestion(
+            "In order to use Kerberos for Windows, you must log off and back on to your Windows user account.\n\n"
+            "Do you want to log off now? Click No if you would prefer to log off at a later time; "
+            "but note that till you do log off, Kerberos for Windows may not function properly.",
+            "Log off?");
+        if (answer == IDYES || answer == IDNO)
+            RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "NotificationAction", kNotificationAction);
+        if (answer == IDYES) LogOffUser();
+    }
+    return kExitCompleted;
+}
+
+}  // namespace kestrup

@@ -1,0 +1,108 @@
+#include "platform/registry.h"
+
+#include "platform/handles.h"
+
+#include <cstring>
+
+namespace kestrup {
+
+namespace {
+
+bool OpenForReading(HKEY root, const std::string& path, KeyHandle& key) {
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, key.receive()) == ERROR_SUCCESS) return true;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.receive()) == ERROR_SUCCESS;
+}
+
+bool OpenForWriting(HKEY root, const std::string& path, KeyHandle& key) {
+    return RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
+                           nullptr, key.receive(), nullptr) == ERROR_SUCCESS;
+}
+
+bool WriteValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const void* data,
+                DWORD size) {
+    KeyHandle key;
+    if (!OpenForWriting(root, path, key)) return false;
+    return RegSetValueExA(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+}  // namespace
+
+bool RegKeyExists(HKEY root, const std::string& path) {
+    KeyHandle key;
+    return OpenForReading(root, path, key);
+}
+
+bool RegListValueNames(HKEY root, const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    KeyHandle key;
+    if (!OpenForReading(root, path, key)) return false;
+    // Names are usually short; a longer one is read again whole rather than skipped.
+    constexpr DWORD kShortName = 260, kLongestName = 16384;
+    std::vector<char> name(kShortName);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        LONG result = RegEnumValueA(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA && name.size() < kLongestName) {
+            name.resize(kLongestName);
+            length = kLongestName;
+            result = RegEnumValueA(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        }
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result == ERROR_MORE_DATA) continue;
+        // Any other answer (the key deleted meanwhile, say) would repeat at every
+        // index: stop rather than loop for ever.
+        if (result != ERROR_SUCCESS) break;
+        names.emplace_back(name.data(), length);
+    }
+    return true;
+}
+
+bool RegFindValueName(HKEY root, const std::string& path, const std::string& text) {
+    std::vector<std::string> names;
+    if (!RegListValueNames(root, path, names)) return false;
+    std::string wanted = LowerAscii(text);
+    for (const std::string& name : names)
+        if (LowerAscii(name).find(wanted) != std::string::npos) return true;
+    return false;
+}
+
+bool RegReadString(HKEY root, const std::string& path, const std::string& name, std::string& out) {
+    out.clear();
+    KeyHandle key;
+    if (!OpenForReading(root, path, key)) return false;
+    std::vector<char> data(kRegistryValueLimit + 1, '\0');  // one spare byte keeps it terminated
+    DWORD size = kRegistryValueLimit;
+    if (RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    // The type is not examined: REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ (its first
+    // string) all read as text, and every value is expanded.
+    std::vector<char> expanded(kRegistryValueLimit, '\0');
+    DWORD needed = ExpandEnvironmentStringsA(data.data(), expanded.data(), kRegistryValueLimit);
+    if (needed == 0 || needed > kRegistryValueLimit)
+        out = data.data();
+    else
+        out = expanded.data();
+    return true;
+}
+
+bool RegWriteString(HKEY root, const std::string& path, const std::string& name, const std::string& text) {
+    return WriteValue(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+bool RegWriteDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
+    return WriteValue(root, path, name, REG_DWORD, &value, sizeof value);
+}
+
+bool RegWriteMultiString(HKEY root, const std::string& path, const std::string& name, const void* data,
+                         DWORD byteCount) {
+    return WriteValue(root, path, name, REG_MULTI_SZ, data, byteCount);
+}
+
+}  // namespace kestrup

@@ -1,0 +1,30 @@
+// Registry access. Every call opens the key, does one thing and closes it.
+// Reads try the plain view (the 32-bit one for this 32-bit program on 64-bit
+// Windows), then the 64-bit view; writes use the plain view only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kestrup {
+
+// Values longer than this many bytes read as absent.
+constexpr DWORD kRegistryValueLimit = 4096;
+
+bool RegKeyExists(HKEY root, const std::string& path);
+// True when a value name of the key contains text, A to Z compared without case.
+bool RegFindValueName(HKEY root, const std::string& path, const std::string& text);
+// The value's data, environment references expanded. False (and out empty) when
+// the key or value cannot be read or the data exceeds kRegistryValueLimit.
+bool RegReadString(HKEY root, const std::string& path, const std::string& name, std::string& out);
+bool RegWriteString(HKEY root, const std::string& path, const std::string& name, const std::string& text);
+bool RegWriteDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
+bool RegWriteMultiString(HKEY root, const std::string& path, const std::string& name, const void* data,
+                         DWORD byteCount);
+
+// Every value name of the key, in enumeration order; false when the key is absent.
+bool RegListValueNames(HKEY root, const std::string& path, std::vector<std::string>& names);
+
+}  // namespace kestrup

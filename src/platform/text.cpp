@@ -1,0 +1,74 @@
+#include "platform/text.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdlib>
+
+namespace kestrup {
+
+int FindNoCase(const std::string& text, const std::string& pattern) {
+    if (pattern.empty()) return 1;
+    std::string upperText = text, upperPattern = pattern;
+    // CharUpperBuffA folds with the system's code page, so accented letters match too.
+    if (!upperText.empty()) CharUpperBuffA(&upperText[0], static_cast<DWORD>(upperText.size()));
+    CharUpperBuffA(&upperPattern[0], static_cast<DWORD>(upperPattern.size()));
+    size_t at = upperText.find(upperPattern);
+    return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+}
+
+std::string LeftPart(const std::string& source, int count) {
+    if (count <= 0) return std::string();
+    return source.substr(0, static_cast<size_t>(count));
+}
+
+std::string RightPart(const std::string& source, int count) {
+    if (count <= 0) return std::string();
+    size_t n = static_cast<size_t>(count);
+    return n >= source.size() ? source : source.substr(source.size() - n);
+}
+
+void TrimSpaces(std::string& text) {
+    size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        text.clear();
+        return;
+    }
+    size_t last = text.find_last_not_of(' ');
+    text = text.substr(first, last - first + 1);
+}
+
+void ReplaceChar(std::string& text, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    char replacement = to.empty() ? '\0' : to[0];
+    for (char& c : text)
+        if (c == from[0]) c = replacement;
+    // A replacement by the empty text's terminator ends the text there, as it would in a C buffer.
+    size_t end = text.find('\0');
+    if (end != std::string::npos) text.resize(end);
+}
+
+void StripFileName(std::string& path) {
+    bool quoted = FindNoCase(path, "\"") == 1;
+    size_t slash = path.find_last_of('\\');
+    std::string result = (slash == std::string::npos || slash == 0) ? std::string() : path.substr(0, slash);
+    if (quoted && !result.empty() && result[0] == '"') result.erase(0, 1);
+    path = result;
+}
+
+void AddTrailingBackslash(std::string& path) {
+    if (path.empty() || path.back() != '\\') path += '\\';
+}
+
+int TextToInt(const std::string& text, int* value) {
+    long long parsed = std::strtoll(text.c_str(), nullptr, 10);
+    if (parsed > INT_MAX) parsed = INT_MAX;
+    if (parsed < INT_MIN) parsed = INT_MIN;
+    int result = static_cast<int>(parsed);
+    if (value) *value = result;
+    return result;
+}
+
+std::string IntToText(int value) { return std::to_string(value); }
+
+}  // namespace kestrup

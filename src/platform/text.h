@@ -1,0 +1,30 @@
+// Text helpers over 8-bit texts in the ANSI code page. Several parsers rely on
+// FindNoCase's conventions: a 1-based position, 0 for "absent", 1 for "begins
+// with", and position minus 1 as the length of the text before the match.
+#pragma once
+
+#include <string>
+
+namespace kestrup {
+
+// 1-based position of the first occurrence of pattern in text, letters folded
+// with the ANSI code page; 0 when absent; 1 when pattern is empty.
+int FindNoCase(const std::string& text, const std::string& pattern);
+// The first count characters (none for count <= 0, all when count >= length).
+std::string LeftPart(const std::string& source, int count);
+// The last count characters (none for count <= 0, all when count >= length).
+std::string RightPart(const std::string& source, int count);
+// Removes spaces (code 32 only) at both ends; tabs and line ends stop it.
+void TrimSpaces(std::string& text);
+// Replaces every occurrence of from's first character by to's first character.
+void ReplaceChar(std::string& text, const std::string& from, const std::string& to);
+// Cuts a path before its last backslash; a leading double quote goes too.
+void StripFileName(std::string& path);
+// Appends a backslash unless the path already ends in one ("" becomes "\").
+void AddTrailingBackslash(std::string& path);
+// atoi rules (leading white space, sign, digits); stores and returns the value.
+// Values beyond the 32-bit range are clamped rather than left undefined.
+int TextToInt(const std::string& text, int* value);
+std::string IntToText(int value);
+
+}  // namespace kestrup

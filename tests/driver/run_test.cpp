@@ -1,0 +1,269 @@
+#include "driver/run.h"
+
+#include "site_constants.h"
+#include "support/machine_fixture.h"
+
+using namespace kestrup;
+using namespace kestrup_test;
+
+namespace {
+
+constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION | MB_TOPMOST;
+constexpr UINT kError = MB_OK | MB_ICONERROR | MB_TOPMOST;
+constexpr char kCredWindow[] = "Software\\MIT\\NetIDMgr\\CredWindow";
+constexpr char kKrb5Params[] = "Software\\MIT\\NetIDMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters";
+constexpr char kConfirm[] = "Install Kerberos for Windows?";
+constexpr char kRestart[] = "Restart Computer?";
+constexpr char kLogOff[] = "Log off?";
+
+class RunTest : public MachineTest {
+protected:
+    int Run(const std::string& commandLine) { return RunInstallation(nullptr, commandLine); }
+
+    void UseVista() { m.SetVersion(VER_PLATFORM_WIN32_NT, 6, 0, 6002, 2); }
+
+    bool NotificationActionWritten() { return m.HasValue(HKEY_CURRENT_USER, kCredWindow, "NotificationAction"); }
+};
+
+TEST(SwitchesTest, FoundAnywhereInAnyCase) {
+    struct Case {
+        const char* line;
+        bool silent, reallySilent, noHotFix;
+    } cases[] = {
+        {"", false, false, false},
+        {"/reallysilent", true, true, false},
+        {"/SILENT", true, false, false},
+        {"x/Silentlyy /nohotfixes", true, false, true},  // inside longer words still counts
+        {"/NoHotFix /Silent", true, false, true},
+        {"/Quiet /ReallySilent", true, true, false},  // unknown switches are ignored
+        {"-Silent", false, false, false},
+    };
+    winsim::Machine m;  // folding goes through the system's code page
+    for (const Case& c : cases) {
+        RunFlags f = ParseSwitches(c.line);
+        EXPECT_EQ(f.silent, c.silent) << c.line;
+        EXPECT_EQ(f.reallySilent, c.reallySilent) << c.line;
+        EXPECT_EQ(f.noHotFix, c.noHotFix) << c.line;
+    }
+    std::string huge(100000, 'x');
+    huge += "/ReallySilent";
+    EXPECT_TRUE(ParseSwitches(huge).reallySilent);
+}
+
+TEST_F(RunTest, FirstInstallationOnXp) {
+    AddKerberosPackage();
+    m.Answer(kConfirm, IDYES);
+    EXPECT_EQ(Run(""), kExitCompleted);
+
+    ASSERT_EQ(m.boxes.size(), 1u);
+    EXPECT_EQ(m.boxes[0].text, "This program will install Kerberos for Windows.\n\nDo you want to continue?");
+    EXPECT_EQ(m.boxes[0].style, kQuestion);
+
+    EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kKrb5Params, "DefaultLifetime"), 90000u);
+    EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kCredWindow, "AutoInit"), 1u);
+    EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kCredWindow, "NotificationAction"), 50008u);
+    EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kCredWindow, "DefaultWindowMode"), 1u);
+    std::vector<std::string> order;
+    for (auto& v : m.FindKey(HKEY_CURRENT_USER, kCredWindow)->values) order.push_back(v.name);
+    EXPECT_EQ(order, (std::vector<std::string>{"AutoInit", "NotificationAction", "DefaultWindowMode"}));
+
+    ASSERT_EQ(m.started.size(), 1u);
+    const winsim::ProcessStart& s = m.started[0];
+    EXPECT_EQ(s.program, kNetIdMgrPath);
+    EXPECT_EQ(s.commandLine, kNetIdMgrPath);  // the path alone, unquoted
+    EXPECT_EQ(s.startupFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
+    EXPECT_EQ(s.showWindow, SW_SHOWMINIMIZED);
+    EXPECT_FALSE(s.inheritHandles);
+    EXPECT_EQ(s.creationFlags, 0u);
+    EXPECT_TRUE(s.environmentInherited);
+    EXPECT_EQ(s.currentDirectory, "");
+    EXPECT_TRUE(m.exitWindowsRequests.empty());
+    EXPECT_EQ(LogCount(), 0u);
+}
+
+TEST_F(RunTest, ConfirmationAnswers) {
+    // Only No stops: a box that could not be shown (0) lets the run go on.
+    AddKerberosPackage();
+    m.Answer(kConfirm, IDNO);
+    EXPECT_EQ(Run(""), kExitStopped);
+    EXPECT_TRUE(m.installerCalls.empty());
+    m.Answer(kConfirm, 0);
+    EXPECT_EQ(Run(""), kExitCompleted);
+    EXPECT_EQ(m.installerCalls.size(), 1u);
+}
+
+TEST_F(RunTest, SilentSkipsOnlyTheConfirmation) {
+    AddKerberosPackage();
+    EXPECT_EQ(Run("/Silent"), kExitCompleted);
+    EXPECT_TRUE(m.boxes.empty());
+    EXPECT_EQ(m.installerCalls[0].uiLevel, 67);
+}
+
+TEST_F(RunTest, NetIdMgrStartsExactlyTheInstalledProgram) {
+    // A program planted at a blank-cut prefix of the path must not run instead.
+    AddKerberosPackage();
+    m.AddProgram("C:\\Program.exe");
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    ASSERT_EQ(m.started.size(), 1u);
+    EXPECT_EQ(m.started[0].program, kNetIdMgrPath);
+    EXPECT_EQ(m.started[0].application, kNetIdMgrPath);
+}
+
+TEST_F(RunTest, CredentialManagerNotStartedWithoutInstallDir) {
+    m.AddPackage(kPackagePath, {0, nullptr});
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    EXPECT_TRUE(m.started.empty());
+    EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kCredWindow, "AutoInit"), 1u);
+}
+
+TEST_F(RunTest, InstallDirFromThe64BitViewAndWithoutBackslash) {
+    m.AddPackage(kPackagePath, {0, [this] {
+                                    m.SetString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos", "InstallDir",
+                                                "%ProgramFiles%\\KfW", View::k64);
+                                }});
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    ASSERT_EQ(m.started.size(), 1u);
+    EXPECT_EQ(m.started[0].commandLine, "C:\\Program Files\\KfW\\bin\\netidmgr.exe");
+}
+
+TEST_F(RunTest, OverlongInstallDirIsNotStarted) {
+    m.AddPackage(kPackagePath, {0, [this] {
+                                    m.SetString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos", "InstallDir",
+                                                "C:\\" + std::string(240, 'k') + "\\");
+                                }});
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    EXPECT_TRUE(m.started.empty());
+    EXPECT_EQ(m.CallCount("CreateProcessA"), 0);
+}
+
+TEST_F(RunTest, MissingPackage) {
+    const std::string expected =
+        "FATAL ERROR: The Kerberos for Windows installer failed with the following error:\n\n"
+        "ERROR the installer file: C:\\Kestrup Setup\\kfw_release.msi is missing.";
+    // Silent: the log, no box.
+    EXPECT_EQ(Run("/Silent"), kExitStopped);
+    EXPECT_EQ(LogEntry("0"), expected);
+    EXPECT_TRUE(m.boxes.empty());
+    // Without switches: the box, no further log entry.
+    m.Answer(kConfirm, IDYES);
+    m.Answer("Kerberos for Windows Installer Error", IDOK);
+    EXPECT_EQ(Run(""), kExitStopped);
+    ASSERT_EQ(m.boxes.size(), 2u);
+    EXPECT_EQ(m.boxes[1].text, expected);
+    EXPECT_EQ(m.boxes[1].style, kError);
+    EXPECT_EQ(LogCount(), 1u);
+    EXPECT_FALSE(m.HasValue(HKEY_CURRENT_USER, kCredWindow, "AutoInit"));
+}
+
+TEST_F(RunTest, FailedPackageIsLoggedWithItsCodeAndText) {
+    AddKerberosPackage(1603);
+    EXPECT_EQ(Run("/ReallySilent"), kExitStopped);
+    EXPECT_EQ(LogEntry("0"),
+              std::string("FATAL ERROR: The Kerberos for Windows installer failed with the following error:\n\n"
+                          "Installer ") +
+                  kPackagePath + " FAILED, returned 1603 (Fatal error during installation.)");
+    EXPECT_TRUE(m.started.empty());
+}
+
+TEST_F(RunTest, UserCancellationEndsSilently) {
+    for (const char* line : {"", "/Silent", "/ReallySilent"}) {
+        AddKerberosPackage(1602);
+        if (std::string(line).empty()) m.Answer(kConfirm, IDYES);
+        EXPECT_EQ(Run(line), kExitStopped) << line;
+    }
+    EXPECT_EQ(m.boxes.size(), 1u);  // the confirmation only
+    EXPECT_EQ(LogCount(), 0u);
+}
+
+TEST_F(RunTest, RebootRequiredAsksEvenWhenReallySilent) {
+    struct Case {
+        int answer;
+        size_t restarts;
+    } cases[] = {{IDYES, 1}, {IDNO, 0}, {0, 0}};
+    for (const Case& c : cases) {
+        AddKerberosPackage(3010);
+        m.exitWindowsRequests.clear();
+        m.boxes.clear();
+        m.Answer(kRestart, c.answer);
+        EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+        ASSERT_EQ(m.boxes.size(), 1u);
+        EXPECT_EQ(m.boxes[0].text,
+                  "In order to complete the installation of Kerberos for Windows, you should restart your "
+                  "computer.\n\nDo you want to restart your computer now? Click No if you would prefer to restart "
+                  "manually at a later time.");
+        EXPECT_EQ(m.boxes[0].style, kQuestion);
+        ASSERT_EQ(m.exitWindowsRequests.size(), c.restarts) << c.answer;
+        if (c.restarts) EXPECT_EQ(m.exitWindowsRequests[0].flags, 3u);
+    }
+    // The package was installed before the question, so the defaults and netidmgr are there.
+    EXPECT_EQ(m.started.size(), 3u);
+}
+
+TEST_F(RunTest, VistaWritesNotificationActionOnlyAfterTheLogOffAnswer) {
+    UseVista();
+    struct Case {
+        int answer;
+        bool written;
+        bool loggedOff;
+    } cases[] = {{IDYES, true, true}, {IDNO, true, false}, {0, false, false}};
+    for (const Case& c : cases) {
+        if (winsim::RegKey* software = m.FindKey(HKEY_CURRENT_USER, "Software")) software->subkeys.clear();
+        m.exitWindowsRequests.clear();
+        AddKerberosPackage();
+        bool writtenBeforeQuestion = true;
+        m.onBox = [&](const winsim::MessageBoxShown&) { writtenBeforeQuestion = NotificationActionWritten(); };
+        m.Answer(kLogOff, c.answer);
+        EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+        EXPECT_FALSE(writtenBeforeQuestion);
+        EXPECT_EQ(NotificationActionWritten(), c.written) << c.answer;
+        EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kCredWindow, "DefaultWindowMode"), 1u);
+        ASSERT_EQ(m.exitWindowsRequests.size(), c.loggedOff ? 1u : 0u);
+        if (c.loggedOff) EXPECT_EQ(m.exitWindowsRequests[0].flags, 4u);
+    }
+    EXPECT_EQ(m.boxes.back().text,
+              "In order to use Kerberos for Windows, you must log off and back on to your Windows user account.\n\n"
+              "Do you want to log off now? Click No if you would prefer to log off at a later time; but note that "
+              "till you do log off, Kerberos for Windows may not function properly.");
+}
+
+TEST_F(RunTest, VistaRestartAcceptedNeverWritesNotificationAction) {
+    UseVista();
+    AddKerberosPackage(3010);
+    m.Answer(kRestart, IDYES);
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    EXPECT_EQ(BoxTitles(), std::vector<std::string>{kRestart});
+    EXPECT_FALSE(NotificationActionWritten());
+}
+
+TEST_F(RunTest, VistaRestartDeclinedIsFollowedByLogOff) {
+    UseVista();
+    AddKerberosPackage(3010);
+    m.Answer(kConfirm, IDYES);
+    m.Answer(kRestart, IDNO);
+    m.Answer(kLogOff, IDNO);
+    EXPECT_EQ(Run(""), kExitCompleted);
+    EXPECT_EQ(BoxTitles(), (std::vector<std::string>{kConfirm, kRestart, kLogOff}));
+    EXPECT_TRUE(NotificationActionWritten());
+    EXPECT_TRUE(m.exitWindowsRequests.empty());
+}
+
+TEST_F(RunTest, RemovalQuestionTexts) {
+    const std::string info = site::kInfoPage;
+    EXPECT_EQ(ComposeRemovalQuestion("{T}", ""),
+              "PC-Tessel will be removed and replaced by Kerberos for Windows.\nFor more information about Kerberos "
+              "for Windows please see:\n\n" +
+                  info + "\n\nDo you want to continue?");
+    EXPECT_EQ(ComposeRemovalQuestion("{T}", "{A}"),
+              "PC-Tessel will be removed and replaced by Kerberos for Windows.\nFor more information about Kerberos "
+              "for Windows please see:\n\n" +
+                  info + "\n\nPC-Marlo will also be removed.\n\nDo you want to continue?");
+    EXPECT_EQ(ComposeRemovalQuestion("", "{A}"), "This program must remove PC-Marlo.\n\nDo you want to continue?");
+}
+
+TEST_F(RunTest, KdcNamesBlockFollowsTheNames) {
+    EXPECT_EQ(site::kKdcNamesSize, sizeof(site::kKdcNames));
+    EXPECT_EQ(site::kKdcNames[site::kKdcNamesSize - 1], '\0');
+    EXPECT_EQ(site::kKdcNames[site::kKdcNamesSize - 2], '\0');
+}
+
+}  // namespace

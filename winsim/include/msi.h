@@ -1,0 +1,31 @@
+// Windows Installer calls Kestrup makes, for host builds against the simulated Windows.
+#pragma once
+#include <windows.h>
+
+typedef enum tagINSTALLUILEVEL {
+    INSTALLUILEVEL_NOCHANGE = 0,
+    INSTALLUILEVEL_DEFAULT = 1,
+    INSTALLUILEVEL_NONE = 2,
+    INSTALLUILEVEL_BASIC = 3,
+    INSTALLUILEVEL_REDUCED = 4,
+    INSTALLUILEVEL_FULL = 5,
+    INSTALLUILEVEL_ENDDIALOG = 0x80,
+    INSTALLUILEVEL_PROGRESSONLY = 0x40,
+    INSTALLUILEVEL_HIDECANCEL = 0x20,
+    INSTALLUILEVEL_SOURCERESONLY = 0x100
+} INSTALLUILEVEL;
+
+typedef enum tagINSTALLSTATE {
+    INSTALLSTATE_UNKNOWN = -1,
+    INSTALLSTATE_ADVERTISED = 1,
+    INSTALLSTATE_ABSENT = 2,
+    INSTALLSTATE_LOCAL = 3,
+    INSTALLSTATE_DEFAULT = 5
+} INSTALLSTATE;
+
+#define INSTALLLEVEL_DEFAULT 0
+
+INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL dwUILevel, HWND* phWnd);
+UINT WINAPI MsiInstallProductA(LPCSTR szPackagePath, LPCSTR szCommandLine);
+UINT WINAPI MsiConfigureProductExA(LPCSTR szProduct, int iInstallLevel, INSTALLSTATE eInstallState,
+                                   LPCSTR szCommandLine);

@@ -1,0 +1,255 @@
+// The simulated Windows machine that host tests build and inspect.
+//
+// A test makes one Machine; while it lives, every Win32 call of the product acts
+// on it. The machine holds a registry (with the 32-bit and 64-bit views of a
+// 64-bit Windows, or the single view of a 32-bit one), a file system, the version
+// record, the process token, scripted answers for message boxes, programs that
+// can be started and Windows Installer packages. Everything the product asks of
+// it is recorded, in order, for the test to assert on.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace winsim {
+
+// Compares texts as Windows compares key, value and file names: A to Z without case.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+std::string UpperAscii(std::string text);
+
+// Thrown when the product does something a test did not script (a message box
+// nobody answers, a call on a handle that is not open). It unwinds through the
+// product, so the test fails loudly at the point of the fault.
+struct SimulationError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+enum class Arch { x86, x64 };
+
+// Which registry view a test means: what a 32-bit program sees by default, or the
+// machine's native (on x64, 64-bit) view.
+enum class View { k32, k64 };
+
+struct RegValue {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    std::string text() const;  // data up to the first zero byte
+    DWORD dword() const;
+};
+
+struct RegKey {
+    std::string name;
+    std::map<std::string, std::shared_ptr<RegKey>, NoCaseLess> subkeys;  // enumerated in name order
+    std::vector<RegValue> values;                                        // enumerated in creation order
+    bool denyRead = false;   // opening fails with ERROR_ACCESS_DENIED
+    bool denyWrite = false;  // opening for writing, creating below and setting fail with ERROR_ACCESS_DENIED
+    bool deleted = false;
+    RegValue* find(const std::string& valueName);
+};
+
+struct MessageBoxShown {
+    std::string text;
+    std::string title;
+    UINT style = 0;
+};
+
+struct ProcessStart {
+    std::string application;  // lpApplicationName, empty when null
+    std::string commandLine;
+    std::string program;      // the program Windows resolved and ran
+    bool wide = false;        // started through CreateProcessW
+    BOOL inheritHandles = FALSE;
+    DWORD creationFlags = 0;
+    DWORD startupFlags = 0;
+    WORD showWindow = 0;
+    std::string currentDirectory;  // empty when null (the parent's)
+    bool environmentInherited = true;
+};
+
+// A program that can be started: its exit code and what it does when it runs.
+struct Program {
+    DWORD exitCode = 0;
+    DWORD startError = 0;  // non-zero: CreateProcess fails with this error
+    std::function<void(const ProcessStart&)> run;
+};
+
+// A Windows Installer package file: what installing it answers and does.
+struct Package {
+    UINT result = ERROR_SUCCESS;
+    std::function<void()> install;  // side effects, applied when result is 0 or 3010
+};
+
+struct InstallerCall {
+    std::string function;  // "MsiInstallProductA", "MsiConfigureProductExA"
+    std::string target;    // package path or product code
+    std::string properties;
+    int uiLevel = 0;       // the internal user-interface level in force
+    int installLevel = 0;
+    int installState = 0;
+};
+
+struct ExitWindowsRequest {
+    UINT flags = 0;
+    DWORD reason = 0;
+    bool shutdownPrivilegeEnabled = false;
+};
+
+struct FileEntry {
+    std::string path;  // as created
+    bool directory = false;
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    std::string data;
+};
+
+class Machine {
+public:
+    explicit Machine(Arch arch = Arch::x64);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // The machine the Win32 calls act on; throws when no test made one.
+    static Machine& Current();
+
+    Arch arch() const { return arch_; }
+
+    // ---- registry --------------------------------------------------------
+    // Paths are below a predefined root, single backslashes, no leading one.
+    // k32 on an x64 machine maps HKLM\Software\X to HKLM\Software\Wow6432Node\X.
+    std::string NativePath(HKEY root, const std::string& path, View view) const;
+    RegKey* FindKey(HKEY root, const std::string& path, View view = View::k32);
+    RegKey& CreateKey(HKEY root, const std::string& path, View view = View::k32);
+    void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value,
+                   View view = View::k32, DWORD type = REG_SZ);
+    void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value, View view = View::k32);
+    void SetBinary(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                   const std::vector<BYTE>& data, View view = View::k32);
+    const RegValue* GetValue(HKEY root, const std::string& path, const std::string& name,
+                             View view = View::k32);
+    bool HasValue(HKEY root, const std::string& path, const std::string& name, View view = View::k32) {
+        return GetValue(root, path, name, view) != nullptr;
+    }
+    std::string GetString(HKEY root, const std::string& path, const std::string& name, View view = View::k32);
+    DWORD GetDword(HKEY root, const std::string& path, const std::string& name, View view = View::k32);
+    RegKey& RootKey(HKEY root);
+
+    // ---- environment -----------------------------------------------------
+    void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+    const std::map<std::string, std::string, NoCaseLess>& Env() const { return env_; }
+
+    // ---- files -----------------------------------------------------------
+    // Paths are absolute Windows paths ("C:\dir\file"); parents are created.
+    void AddFile(const std::string& path, const std::string& data = "", DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    void AddDirectory(const std::string& path);
+    void RemoveFile(const std::string& path);
+    FileEntry* FindFile(const std::string& path);
+    bool FileExistsAt(const std::string& path) { auto* f = FindFile(path); return f && !f->directory; }
+    std::vector<FileEntry*> ListDirectory(const std::string& directory);  // sorted by name, no "." entries
+    // Whether a file handle already open on path forbids this access (share modes both ways).
+    bool FileSharingConflict(const std::string& path, DWORD access, DWORD share, bool deleting);
+    long long diskSpace = -1;  // bytes WriteFile may still write; -1 for no limit
+
+    std::string modulePath = "C:\\Kestrup\\kestrup.exe";
+    std::string windowsDirectory = "C:\\WINDOWS";
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string tempDirectory = "C:\\DOCUME~1\\alice\\LOCALS~1\\Temp\\";
+
+    // ---- version record ---------------------------------------------------
+    OSVERSIONINFOEXA version{};
+    // Sets the version record; the service pack text is "Service Pack N" when spMajor > 0.
+    void SetVersion(DWORD platform, DWORD major, DWORD minor, DWORD build, WORD spMajor = 0,
+                    const std::string& csd = "\x01");
+    bool versionQueryFails = false;
+
+    // ---- message boxes ---------------------------------------------------
+    // Queue the answer to the next box; the box must carry this title.
+    void Answer(const std::string& title, int answer) { answers_.push_back({title, answer}); }
+    size_t PendingAnswers() const { return answers_.size(); }
+    std::vector<MessageBoxShown> boxes;
+    // Called as each box appears, before it is answered: lets a test look at the
+    // machine's state at that moment.
+    std::function<void(const MessageBoxShown&)> onBox;
+
+    // ---- processes -------------------------------------------------------
+    void AddProgram(const std::string& path, Program program = {});
+    std::vector<ProcessStart> started;
+
+    // ---- Windows Installer -------------------------------------------------
+    void AddPackage(const std::string& path, Package package, const std::string& fileData = "MSI");
+    std::vector<InstallerCall> installerCalls;
+    int installerUiLevel = 1;  // INSTALLUILEVEL_DEFAULT until the product sets one
+
+    // ---- token, shutdown ---------------------------------------------------
+    std::set<std::string> privilegesHeld{"SeShutdownPrivilege", "SeRestorePrivilege", "SeBackupPrivilege"};
+    std::set<std::string> privilegesEnabled;
+    bool openTokenFails = false;
+    std::vector<ExitWindowsRequest> exitWindowsRequests;
+
+    // ---- bookkeeping -------------------------------------------------------
+    // How often each Win32 function was called.
+    std::map<std::string, int> calls;
+    int CallCount(const std::string& function) const;
+    int RegistryCallCount() const;  // every Reg* call
+    // Handles the product opened and has not closed (keys, files, searches, processes, tokens).
+    int OpenHandles() const { return static_cast<int>(handles_.size()); }
+    std::vector<std::string> OpenHandleKinds() const;
+
+    // ---- used by the Win32 implementation ---------------------------------
+    struct Handle {
+        std::string kind;  // "key", "find", "process", "thread", "token", "file"
+        std::shared_ptr<RegKey> key;
+        bool keyView64 = false;
+        bool keyWritable = false;
+        std::vector<FileEntry> findEntries;
+        size_t findNext = 0;
+        DWORD exitCode = 0;
+        std::string filePath;
+        size_t filePos = 0;
+        DWORD fileAccess = 0;
+        DWORD fileShare = 0;
+    };
+    HANDLE NewHandle(Handle h);
+    Handle* GetHandle(HANDLE h, const char* kind);
+    bool CloseHandleEntry(HANDLE h);
+    HKEY NewKeyHandle(std::shared_ptr<RegKey> key, bool view64, bool writable);
+    Handle* GetKeyHandle(HKEY h);
+    std::shared_ptr<RegKey> ResolveKey(HKEY root, const std::string& path, bool view64, bool create,
+                                       LONG* error, DWORD* disposition = nullptr);
+    bool ResolveView64(REGSAM sam) const;  // which view a registry access reaches
+    int TakeAnswer(const std::string& title);
+    std::string ResolveProgram(const std::string& application, const std::string& commandLine);
+    std::map<std::string, Program, NoCaseLess>& Programs() { return programs_; }
+    std::map<std::string, Package, NoCaseLess>& Packages() { return packages_; }
+    DWORD lastError = 0;
+
+private:
+    Arch arch_;
+    std::map<HKEY, std::shared_ptr<RegKey>> roots_;
+    std::map<std::string, std::string, NoCaseLess> env_;
+    std::map<std::string, FileEntry, NoCaseLess> files_;
+    std::deque<std::pair<std::string, int>> answers_;
+    std::map<std::string, Program, NoCaseLess> programs_;
+    std::map<std::string, Package, NoCaseLess> packages_;
+    std::map<uintptr_t, Handle> handles_;
+    uintptr_t nextHandle_ = 0x1000;
+};
+
+// Splits "A\B\C" into its parts, dropping empty ones.
+std::vector<std::string> SplitPath(const std::string& path);
+// Windows file-name pattern matching with * and ?, A to Z without case.
+bool MatchPattern(const std::string& pattern, const std::string& name);
+
+}  // namespace winsim

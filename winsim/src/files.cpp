@@ -1,0 +1,255 @@
+// File calls over the machine's file table: searches, attributes, and plain
+// file input and output with sharing and read-only rules.
+#include <windows.h>
+#include <winsim/machine.h>
+
+#include <algorithm>
+#include <cstring>
+
+using winsim::FileEntry;
+using winsim::Machine;
+
+namespace {
+
+Machine& Count(const char* function) {
+    Machine& m = Machine::Current();
+    ++m.calls[function];
+    return m;
+}
+
+std::string Narrow(LPCWSTR text) {
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n) - 1);
+    return out;
+}
+
+void FillFindData(const FileEntry& e, const std::string& name, LPWIN32_FIND_DATAW data) {
+    std::memset(data, 0, sizeof *data);
+    data->dwFileAttributes = e.attributes | (e.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    data->nFileSizeLow = static_cast<DWORD>(e.data.size());
+    std::wstring wide(name.size() + 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    size_t n = std::min<size_t>(wide.size(), MAX_PATH - 1);
+    std::copy(wide.begin(), wide.begin() + static_cast<long>(n), data->cFileName);
+    data->cFileName[n] = 0;
+}
+
+std::string BaseName(const std::string& path) {
+    size_t p = path.find_last_of('\\');
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+bool HasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+}  // namespace
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+    Machine& m = Count("FindFirstFileW");
+    std::string path = Narrow(lpFileName);
+    size_t slash = path.find_last_of('\\');
+    if (slash == std::string::npos || slash + 1 == path.size()) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string dir = path.substr(0, slash), pattern = path.substr(slash + 1);
+    Machine::Handle h;
+    h.kind = "find";
+    if (!HasWildcards(pattern)) {
+        if (FileEntry* e = m.FindFile(path)) h.findEntries.push_back(*e);
+    } else {
+        FileEntry* d = m.FindFile(dir.size() == 2 ? dir + "\\" : dir);
+        bool isRoot = dir.size() == 2 && dir[1] == ':';
+        if (!isRoot && (!d || !d->directory)) {
+            m.lastError = ERROR_PATH_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        std::string pat = pattern == "*.*" ? "*" : pattern;
+        if (!isRoot) {
+            // A directory other than a root lists itself and its parent first.
+            for (const char* dots : {".", ".."})
+                if (winsim::MatchPattern(pat, dots)) h.findEntries.push_back(FileEntry{dots, true, FILE_ATTRIBUTE_DIRECTORY, ""});
+        }
+        for (FileEntry* e : m.ListDirectory(dir))
+            if (winsim::MatchPattern(pat, BaseName(e->path))) h.findEntries.push_back(*e);
+    }
+    if (h.findEntries.empty()) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    FillFindData(h.findEntries[0], BaseName(h.findEntries[0].path), lpFindFileData);
+    h.findNext = 1;
+    return m.NewHandle(std::move(h));
+}
+
+BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+    Machine& m = Count("FindNextFileW");
+    Machine::Handle* h = m.GetHandle(hFindFile, "find");
+    if (!h) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (h->findNext >= h->findEntries.size()) {
+        m.lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    const FileEntry& e = h->findEntries[h->findNext++];
+    FillFindData(e, BaseName(e.path), lpFindFileData);
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile) {
+    Machine& m = Count("FindClose");
+    if (!m.GetHandle(hFindFile, "find")) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return m.CloseHandleEntry(hFindFile);
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    Machine& m = Count("GetFileAttributesA");
+    FileEntry* e = m.FindFile(lpFileName ? lpFileName : "");
+    if (!e) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return e->attributes | (e->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    Machine& m = Count("SetFileAttributesA");
+    FileEntry* e = m.FindFile(lpFileName ? lpFileName : "");
+    if (!e) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    DWORD keep = e->attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    e->attributes = (dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY) | keep;
+    if (e->attributes == 0) e->attributes = FILE_ATTRIBUTE_NORMAL;
+    return TRUE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+    Machine& m = Count("CreateFileA");
+    std::string path = lpFileName ? lpFileName : "";
+    FileEntry* e = m.FindFile(path);
+    auto fail = [&](DWORD error) {
+        m.lastError = error;
+        return INVALID_HANDLE_VALUE;
+    };
+    if (e && e->directory) return fail(ERROR_ACCESS_DENIED);
+    bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
+    if (e) {
+        if (dwCreationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+        if ((writes || dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) &&
+            (e->attributes & FILE_ATTRIBUTE_READONLY))
+            return fail(ERROR_ACCESS_DENIED);
+        if (m.FileSharingConflict(path, dwDesiredAccess, dwShareMode, false)) return fail(ERROR_SHARING_VIOLATION);
+        if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) e->data.clear();
+        m.lastError = (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
+                          ? ERROR_ALREADY_EXISTS
+                          : ERROR_SUCCESS;
+    } else {
+        if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
+            return fail(ERROR_FILE_NOT_FOUND);
+        size_t slash = path.find_last_of('\\');
+        FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(path.substr(0, slash));
+        bool rootParent = slash == 2 && path[1] == ':';
+        if (!rootParent && (!parent || !parent->directory)) return fail(ERROR_PATH_NOT_FOUND);
+        DWORD attrs = dwFlagsAndAttributes & 0xFFFF & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
+        m.AddFile(path, "", attrs ? attrs : FILE_ATTRIBUTE_ARCHIVE);
+        m.lastError = ERROR_SUCCESS;
+    }
+    Machine::Handle h;
+    h.kind = "file";
+    h.filePath = m.FindFile(path)->path;
+    h.fileAccess = dwDesiredAccess;
+    h.fileShare = dwShareMode;
+    return m.NewHandle(std::move(h));
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPVOID) {
+    Machine& m = Count("ReadFile");
+    Machine::Handle* h = m.GetHandle(hFile, "file");
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    if (!h || !(h->fileAccess & GENERIC_READ)) {
+        m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    FileEntry* e = m.FindFile(h->filePath);
+    if (!e) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    size_t n = h->filePos < e->data.size() ? std::min<size_t>(nNumberOfBytesToRead, e->data.size() - h->filePos) : 0;
+    if (n) std::memcpy(lpBuffer, e->data.data() + h->filePos, n);
+    h->filePos += n;
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(n);
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPVOID) {
+    Machine& m = Count("WriteFile");
+    Machine::Handle* h = m.GetHandle(hFile, "file");
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    if (!h || !(h->fileAccess & GENERIC_WRITE)) {
+        m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    FileEntry* e = m.FindFile(h->filePath);
+    if (!e) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    size_t n = nNumberOfBytesToWrite;
+    bool short_write = false;
+    if (m.diskSpace >= 0 && static_cast<long long>(n) > m.diskSpace) {
+        n = static_cast<size_t>(m.diskSpace);  // a full disk takes what fits, then fails
+        short_write = true;
+    }
+    if (e->data.size() < h->filePos + n) e->data.resize(h->filePos + n);
+    if (n) std::memcpy(&e->data[h->filePos], lpBuffer, n);
+    h->filePos += n;
+    if (m.diskSpace >= 0) m.diskSpace -= static_cast<long long>(n);
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);
+    if (short_write) {
+        m.lastError = 112;  // ERROR_DISK_FULL
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    Machine& m = Count("DeleteFileA");
+    std::string path = lpFileName ? lpFileName : "";
+    FileEntry* e = m.FindFile(path);
+    if (!e) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    if (e->directory || (e->attributes & FILE_ATTRIBUTE_READONLY)) {
+        m.lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (m.FileSharingConflict(path, 0, 0, true)) {
+        m.lastError = ERROR_SHARING_VIOLATION;
+        return FALSE;
+    }
+    m.RemoveFile(path);
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    Machine& m = Count("CloseHandle");
+    Machine::Handle* h = m.GetHandle(hObject, nullptr);
+    if (!h || h->kind == "key" || h->kind == "find") {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return m.CloseHandleEntry(hObject);
+}

@@ -1,0 +1,44 @@
+// Windows Installer: outcomes per package path, with their side effects.
+#include <msi.h>
+#include <winsim/machine.h>
+
+using winsim::Machine;
+
+INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL dwUILevel, HWND* phWnd) {
+    Machine& m = Machine::Current();
+    ++m.calls["MsiSetInternalUI"];
+    if (phWnd && *phWnd) throw winsim::SimulationError("MsiSetInternalUI with an owner window");
+    int previous = m.installerUiLevel;
+    if (dwUILevel != INSTALLUILEVEL_NOCHANGE) m.installerUiLevel = dwUILevel;
+    return static_cast<INSTALLUILEVEL>(previous);
+}
+
+UINT WINAPI MsiInstallProductA(LPCSTR szPackagePath, LPCSTR szCommandLine) {
+    Machine& m = Machine::Current();
+    ++m.calls["MsiInstallProductA"];
+    std::string path = szPackagePath ? szPackagePath : "";
+    m.installerCalls.push_back({"MsiInstallProductA", path, szCommandLine ? szCommandLine : "", m.installerUiLevel});
+    if (!m.FileExistsAt(path)) return 1619;  // ERROR_INSTALL_PACKAGE_OPEN_FAILED
+    auto it = m.Packages().find(path);
+    if (it == m.Packages().end()) return ERROR_INSTALL_PACKAGE_INVALID;
+    UINT result = it->second.result;
+    if ((result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED) && it->second.install)
+        it->second.install();
+    return result;
+}
+
+UINT WINAPI MsiConfigureProductExA(LPCSTR szProduct, int iInstallLevel, INSTALLSTATE eInstallState,
+                                   LPCSTR szCommandLine) {
+    Machine& m = Machine::Current();
+    ++m.calls["MsiConfigureProductExA"];
+    std::string code = szProduct ? szProduct : "";
+    winsim::InstallerCall call{"MsiConfigureProductExA", code, szCommandLine ? szCommandLine : "",
+                               m.installerUiLevel, iInstallLevel, eInstallState};
+    m.installerCalls.push_back(call);
+    auto it = m.Packages().find(code);
+    if (it == m.Packages().end()) return ERROR_UNKNOWN_PRODUCT;
+    UINT result = it->second.result;
+    if ((result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED) && it->second.install)
+        it->second.install();
+    return result;
+}

@@ -1,0 +1,125 @@
+// Process start and wait: the program is resolved as Windows resolves it, the
+// start is recorded, and the program's scripted behaviour runs to its end.
+#include <windows.h>
+#include <winsim/machine.h>
+
+#include <string>
+
+using winsim::Machine;
+using winsim::ProcessStart;
+
+namespace {
+
+Machine& Count(const char* function) {
+    Machine& m = Machine::Current();
+    ++m.calls[function];
+    return m;
+}
+
+std::string Narrow(LPCWSTR text) {
+    if (!text) return "";
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n) - 1);
+    return out;
+}
+
+BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info) {
+    if (start.commandLine.size() > 32767) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    start.program = m.ResolveProgram(start.application, start.commandLine);
+    m.started.push_back(start);
+    if (start.program.empty()) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    DWORD exitCode = 0;
+    auto it = m.Programs().find(start.program);
+    if (it != m.Programs().end()) {
+        if (it->second.startError) {
+            m.lastError = it->second.startError;
+            return FALSE;
+        }
+        exitCode = it->second.exitCode;
+        if (it->second.run) it->second.run(start);
+    }
+    Machine::Handle process;
+    process.kind = "process";
+    process.exitCode = exitCode;
+    Machine::Handle thread;
+    thread.kind = "thread";
+    info->hProcess = m.NewHandle(process);
+    info->hThread = m.NewHandle(thread);
+    info->dwProcessId = static_cast<DWORD>(m.started.size() * 4 + 1000);
+    info->dwThreadId = info->dwProcessId + 2;
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
+                           LPSECURITY_ATTRIBUTES, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                           LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation) {
+    Machine& m = Count("CreateProcessA");
+    ProcessStart s;
+    s.application = lpApplicationName ? lpApplicationName : "";
+    s.commandLine = lpCommandLine ? lpCommandLine : "";
+    s.inheritHandles = bInheritHandles;
+    s.creationFlags = dwCreationFlags;
+    s.environmentInherited = lpEnvironment == nullptr;
+    s.currentDirectory = lpCurrentDirectory ? lpCurrentDirectory : "";
+    if (lpStartupInfo) {
+        if (lpStartupInfo->cb != sizeof(STARTUPINFOA))
+            throw winsim::SimulationError("CreateProcessA with a start-up record of the wrong size");
+        s.startupFlags = lpStartupInfo->dwFlags;
+        s.showWindow = lpStartupInfo->wShowWindow;
+    }
+    return Start(m, s, lpProcessInformation);
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
+                           LPSECURITY_ATTRIBUTES, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                           LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation) {
+    Machine& m = Count("CreateProcessW");
+    ProcessStart s;
+    s.wide = true;
+    s.application = Narrow(lpApplicationName);
+    s.commandLine = Narrow(lpCommandLine);
+    s.inheritHandles = bInheritHandles;
+    s.creationFlags = dwCreationFlags;
+    s.environmentInherited = lpEnvironment == nullptr;
+    s.currentDirectory = Narrow(lpCurrentDirectory);
+    if (lpStartupInfo) {
+        if (lpStartupInfo->cb != sizeof(STARTUPINFOW))
+            throw winsim::SimulationError("CreateProcessW with a start-up record of the wrong size");
+        s.startupFlags = lpStartupInfo->dwFlags;
+        s.showWindow = lpStartupInfo->wShowWindow;
+    }
+    return Start(m, s, lpProcessInformation);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD) {
+    Machine& m = Count("WaitForSingleObject");
+    if (!m.GetHandle(hHandle, "process")) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    return WAIT_OBJECT_0;  // the simulated program ran to its end when it was started
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    Machine& m = Count("GetExitCodeProcess");
+    Machine::Handle* h = m.GetHandle(hProcess, "process");
+    if (!h) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    *lpExitCode = h->exitCode;
+    return TRUE;
+}

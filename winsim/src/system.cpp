@@ -1,0 +1,292 @@
+// Environment, text conversion, version record, directories, token, shutdown
+// and message boxes.
+#include <windows.h>
+#include <winsim/machine.h>
+
+#include <cstring>
+#include <string>
+
+using winsim::Machine;
+
+namespace {
+
+Machine& Count(const char* function) {
+    Machine& m = Machine::Current();
+    ++m.calls[function];
+    return m;
+}
+
+// Copies text into a caller's buffer the way the GetXxxDirectoryA calls do:
+// the length without terminator on success, the size needed (with terminator)
+// when the buffer is too small.
+DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
+    if (!buffer || size < text.size() + 1) return static_cast<DWORD>(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
+// Windows-1252, the ANSI code page of the simulated machine: 0x80..0x9F.
+const wchar_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+wchar_t ToWide(unsigned char c) { return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c; }
+
+int FromWide(wchar_t w) {
+    if (w < 0x80 || (w >= 0xA0 && w <= 0xFF)) return static_cast<int>(w);
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == w) return 0x80 + i;
+    return -1;
+}
+
+unsigned char UpperCp1252(unsigned char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
+    if (c == 0x9A || c == 0x9C || c == 0x9E) return static_cast<unsigned char>(c - 0x10);
+    if (c == 0xFF) return 0x9F;
+    return c;
+}
+
+}  // namespace
+
+DWORD WINAPI GetLastError(void) { return Machine::Current().lastError; }
+void WINAPI SetLastError(DWORD dwErrCode) { Machine::Current().lastError = dwErrCode; }
+
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
+    Machine& m = Count("ExpandEnvironmentStringsA");
+    std::string src = lpSrc ? lpSrc : "", out;
+    size_t i = 0;
+    while (i < src.size()) {
+        if (src[i] == '%') {
+            size_t end = src.find('%', i + 1);
+            if (end != std::string::npos) {
+                auto it = m.Env().find(src.substr(i + 1, end - i - 1));
+                if (it != m.Env().end()) {
+                    out += it->second;
+                    i = end + 1;
+                    continue;
+                }
+                // An undefined name stays as it is, percent signs included.
+                out += src.substr(i, end - i);
+                i = end;
+                continue;
+            }
+        }
+        out += src[i++];
+    }
+    DWORD needed = static_cast<DWORD>(out.size() + 1);
+    if (lpDst && nSize >= needed) std::memcpy(lpDst, out.c_str(), needed);
+    return needed;
+}
+
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
+    Machine& m = Count("GetEnvironmentVariableA");
+    auto it = m.Env().find(lpName ? lpName : "");
+    if (it == m.Env().end()) {
+        m.lastError = 203;  // ERROR_ENVVAR_NOT_FOUND
+        return 0;
+    }
+    return CopyOut(it->second, lpBuffer, nSize);
+}
+
+DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength) {
+    Count("CharUpperBuffA");
+    for (DWORD i = 0; i < cchLength; ++i)
+        lpsz[i] = static_cast<char>(UpperCp1252(static_cast<unsigned char>(lpsz[i])));
+    return cchLength;
+}
+
+LPSTR WINAPI CharUpperA(LPSTR lpsz) {
+    CharUpperBuffA(lpsz, static_cast<DWORD>(std::strlen(lpsz)));
+    return lpsz;
+}
+
+int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                               int cchWideChar) {
+    Machine& m = Count("MultiByteToWideChar");
+    size_t n = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    if (cchWideChar == 0) return static_cast<int>(n);
+    if (static_cast<size_t>(cchWideChar) < n) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    for (size_t i = 0; i < n; ++i) lpWideCharStr[i] = ToWide(static_cast<unsigned char>(lpMultiByteStr[i]));
+    return static_cast<int>(n);
+}
+
+int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                               int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+    Machine& m = Count("WideCharToMultiByte");
+    size_t n = 0;
+    if (cchWideChar < 0)
+        while (lpWideCharStr[n++] != 0) {
+        }
+    else
+        n = static_cast<size_t>(cchWideChar);
+    if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
+    if (cbMultiByte == 0) return static_cast<int>(n);
+    if (static_cast<size_t>(cbMultiByte) < n) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        int c = FromWide(lpWideCharStr[i]);
+        if (c < 0) {
+            c = lpDefaultChar ? static_cast<unsigned char>(*lpDefaultChar) : '?';
+            if (lpUsedDefaultChar) *lpUsedDefaultChar = TRUE;
+        }
+        lpMultiByteStr[i] = static_cast<char>(c);
+    }
+    return static_cast<int>(n);
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    Machine& m = Count("GetVersionExA");
+    if (m.versionQueryFails || !info) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXA)) {
+        OSVERSIONINFOEXA v = m.version;
+        v.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+        std::memcpy(info, &v, sizeof v);
+        return TRUE;
+    }
+    if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOA)) {
+        std::memcpy(info, &m.version, sizeof(OSVERSIONINFOA));
+        info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        return TRUE;
+    }
+    m.lastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+    Machine& m = Count("GetModuleFileNameA");
+    if (hModule) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return 0;
+    }
+    const std::string& path = m.modulePath;
+    if (nSize == 0) return 0;
+    if (path.size() + 1 > nSize) {
+        // Windows truncates, terminates and answers the buffer size.
+        std::memcpy(lpFilename, path.c_str(), nSize - 1);
+        lpFilename[nSize - 1] = 0;
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return nSize;
+    }
+    std::memcpy(lpFilename, path.c_str(), path.size() + 1);
+    m.lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(path.size());
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    return CopyOut(Count("GetSystemDirectoryA").systemDirectory, lpBuffer, uSize);
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    return CopyOut(Count("GetWindowsDirectoryA").windowsDirectory, lpBuffer, uSize);
+}
+
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+    return CopyOut(Count("GetTempPathA").tempDirectory, lpBuffer, nBufferLength);
+}
+
+// ---- token and shutdown -------------------------------------------------------
+
+namespace {
+struct PrivilegeName {
+    const char* name;
+    DWORD luid;
+};
+const PrivilegeName kPrivileges[] = {
+    {"SeShutdownPrivilege", 19}, {"SeRestorePrivilege", 18}, {"SeBackupPrivilege", 17}};
+}  // namespace
+
+HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
+    Machine& m = Count("OpenProcessToken");
+    if (m.openTokenFails || ProcessHandle != GetCurrentProcess() || !TokenHandle) {
+        m.lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    Machine::Handle h;
+    h.kind = "token";
+    h.fileAccess = DesiredAccess;
+    *TokenHandle = m.NewHandle(h);
+    return TRUE;
+}
+
+BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
+    Machine& m = Count("LookupPrivilegeValueA");
+    if (lpSystemName) {
+        m.lastError = ERROR_NOT_SUPPORTED;
+        return FALSE;
+    }
+    for (auto& p : kPrivileges)
+        if (winsim::UpperAscii(p.name) == winsim::UpperAscii(lpName ? lpName : "")) {
+            lpLuid->LowPart = p.luid;
+            lpLuid->HighPart = 0;
+            return TRUE;
+        }
+    m.lastError = ERROR_NO_SUCH_PRIVILEGE;
+    return FALSE;
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
+                                  DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+    Machine& m = Count("AdjustTokenPrivileges");
+    Machine::Handle* h = m.GetHandle(TokenHandle, "token");
+    if (!h || !(h->fileAccess & TOKEN_ADJUST_PRIVILEGES)) {
+        m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (DisableAllPrivileges) {
+        m.privilegesEnabled.clear();
+        m.lastError = ERROR_SUCCESS;
+        return TRUE;
+    }
+    bool allAssigned = true;
+    for (DWORD i = 0; i < NewState->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& la = NewState->Privileges[i];
+        for (auto& p : kPrivileges) {
+            if (p.luid != la.Luid.LowPart) continue;
+            if (!m.privilegesHeld.count(p.name)) {
+                allAssigned = false;
+            } else if (la.Attributes & SE_PRIVILEGE_ENABLED) {
+                m.privilegesEnabled.insert(p.name);
+            } else {
+                m.privilegesEnabled.erase(p.name);
+            }
+        }
+    }
+    // Success, with ERROR_NOT_ALL_ASSIGNED when the token lacks a privilege.
+    m.lastError = allAssigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED;
+    return TRUE;
+}
+
+BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
+    Machine& m = Count("ExitWindowsEx");
+    bool enabled = m.privilegesEnabled.count("SeShutdownPrivilege") != 0;
+    m.exitWindowsRequests.push_back({uFlags, dwReason, enabled});
+    bool needsPrivilege = (uFlags & (EWX_SHUTDOWN | EWX_REBOOT)) != 0;
+    if (needsPrivilege && !enabled) {
+        m.lastError = ERROR_PRIVILEGE_NOT_HELD;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// ---- message boxes -------------------------------------------------------------
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+    Machine& m = Count("MessageBoxA");
+    std::string title = lpCaption ? lpCaption : "Error";
+    if (hWnd) throw winsim::SimulationError("message box \"" + title + "\" shown with an owner window");
+    m.boxes.push_back({lpText ? lpText : "", title, uType});
+    if (m.onBox) m.onBox(m.boxes.back());
+    return m.TakeAnswer(title);
+}
