@@ -6,11 +6,24 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace kestrup {
 
-// True to go on with the installation, false to stop.
+constexpr char kCalendarClientKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3E6EC0E8-E378-4322-A200-507229D63455}";
+constexpr char kHotfixMarkerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KB892090";
+
+// True to go on with the installation, false to stop. Shows dialog 103 when an
+// old calendar client (major version 9 or below) is installed.
 bool CheckCalendarSoftware(HINSTANCE instance);
-// Installs KB892090 where it applies; failures are reported, never fatal.
+// Dialog 103's procedure: ends only on the OK (3) and Cancel (7) buttons.
+INT_PTR CALLBACK IncompatibleSoftwareDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// True when KB892090 applies to this Windows and is not installed; fileName
+// then names its installer.
+bool HotfixNeeded(std::string& fileName);
+// Installs KB892090 where it applies; failures are logged (and shown unless
+// Silent), never fatal.
 void InstallHotfix(const RunFlags& flags);
 
 }  // namespace kestrup

@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include "driver/prerequisites.h"
+
 #include "site_constants.h"
 #include "support/machine_fixture.h"
 
@@ -18,6 +20,13 @@ constexpr char kLogOff[] = "Log off?";
 
 class RunTest : public MachineTest {
 protected:
+    // A machine that needs neither an engine update nor the hotfix, unless a test says so.
+    RunTest() {
+        m.AddFile("C:\\WINDOWS\\system32\\msiexec.exe");
+        m.FindFile("C:\\WINDOWS\\system32\\msiexec.exe")->fileVersions = {{"040904B0", "3.1.4000.1823"}};
+        m.CreateKey(HKEY_LOCAL_MACHINE, kHotfixMarkerKey);
+    }
+
     int Run(const std::string& commandLine) { return RunInstallation(nullptr, commandLine); }
 
     void UseVista() { m.SetVersion(VER_PLATFORM_WIN32_NT, 6, 0, 6002, 2); }
@@ -121,6 +130,7 @@ TEST_F(RunTest, InstallDirFromThe64BitViewAndWithoutBackslash) {
                                     m.SetString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos", "InstallDir",
                                                 "%ProgramFiles%\\KfW", View::k64);
                                 }});
+    m.AddProgram("C:\\Program Files\\KfW\\bin\\netidmgr.exe");
     EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
     ASSERT_EQ(m.started.size(), 1u);
     EXPECT_EQ(m.started[0].commandLine, "C:\\Program Files\\KfW\\bin\\netidmgr.exe");
@@ -264,6 +274,88 @@ TEST_F(RunTest, KdcNamesBlockFollowsTheNames) {
     EXPECT_EQ(site::kKdcNamesSize, sizeof(site::kKdcNames));
     EXPECT_EQ(site::kKdcNames[site::kKdcNamesSize - 1], '\0');
     EXPECT_EQ(site::kKdcNames[site::kKdcNamesSize - 2], '\0');
+}
+
+}  // namespace
+
+namespace {
+
+constexpr char kCalendarDialog[] = "#103";
+
+TEST_F(RunTest, OldCalendarClientCancelledStopsBeforeAnything) {
+    AddKerberosPackage();
+    m.SetString(HKEY_LOCAL_MACHINE, kCalendarClientKey, "DisplayVersion", "9.0.4");
+    m.Answer(kConfirm, IDYES);
+    m.ScriptDialog({{7}});
+    EXPECT_EQ(Run(""), kExitStopped);
+    EXPECT_TRUE(m.installerCalls.empty());
+    EXPECT_EQ(m.boxes.size(), 1u);
+    EXPECT_EQ(LogCount(), 0u);
+
+    m.ScriptDialog({{3}});  // OK goes on; /Silent still shows the dialog
+    EXPECT_EQ(Run("/Silent"), kExitCompleted);
+    EXPECT_EQ(m.installerCalls.size(), 1u);
+    EXPECT_EQ(m.dialogs.size(), 2u);
+    EXPECT_EQ(m.dialogs[0].templateName, kCalendarDialog);
+
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);  // not checked at all
+    EXPECT_EQ(m.dialogs.size(), 2u);
+}
+
+class RunEngineUpdateTest : public RunTest {
+protected:
+    RunEngineUpdateTest() {
+        AddKerberosPackage();
+        m.FindFile("C:\\WINDOWS\\system32\\msiexec.exe")->fileVersions = {{"040904B0", "2.0.2600.2"}};
+        m.AddProgram(std::string(kProgramDir) + "WindowsInstaller-KB893803-v2-x86.exe");
+    }
+};
+
+TEST_F(RunEngineUpdateTest, RestartRequestedEndsTheRun) {
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    EXPECT_EQ(m.exitWindowsRequests.size(), 1u);
+    EXPECT_TRUE(m.installerCalls.empty());
+}
+
+TEST_F(RunEngineUpdateTest, RestartDeclinedStopsAndIsLogged) {
+    m.Answer(kConfirm, IDYES);
+    m.Answer("Reboot now?", IDNO);
+    EXPECT_EQ(Run(""), kExitStopped);
+    EXPECT_EQ(LogEntry("0"), "FATAL ERROR: Unable to continue installation until the computer is restarted.");
+    EXPECT_TRUE(m.installerCalls.empty());
+    EXPECT_TRUE(m.exitWindowsRequests.empty());
+}
+
+TEST_F(RunEngineUpdateTest, RedistributableMissingGoesOn) {
+    m.RemoveFile(std::string(kProgramDir) + "WindowsInstaller-KB893803-v2-x86.exe");
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    EXPECT_EQ(m.installerCalls.size(), 1u);
+    EXPECT_EQ(LogCount(), 0u);
+}
+
+TEST_F(RunTest, HotfixRunsBeforeThePackageUnlessNoHotFix) {
+    const std::string hotfix = std::string(kProgramDir) + "WindowsXP-KB892090-x86-ENU.exe";
+    m.AddProgram(hotfix);
+    m.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall")->subkeys.clear();
+    size_t startedBeforePackage = 0;
+    m.AddPackage(kPackagePath, {0, [&] { startedBeforePackage = m.started.size(); }});
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    ASSERT_EQ(startedBeforePackage, 1u);
+    EXPECT_EQ(m.started[0].program, hotfix);
+
+    m.started.clear();
+    EXPECT_EQ(Run("/ReallySilent /NoHotFix"), kExitCompleted);
+    EXPECT_TRUE(m.started.empty());
+}
+
+TEST_F(RunTest, MissingHotfixWarnsAndGoesOn) {
+    AddKerberosPackage();
+    m.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall")->subkeys.clear();
+    m.Answer(kConfirm, IDYES);
+    m.Answer("Unable to Install Hotfix", IDOK);
+    EXPECT_EQ(Run(""), kExitCompleted);
+    EXPECT_EQ(LogEntry("0"), "ERROR: the installer file WindowsXP-KB892090-x86-ENU.exe is missing.");
+    EXPECT_EQ(m.installerCalls.size(), 1u);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ protected:
     void TearDown() override {
         // Every key, file, search, process and token the product opened is closed again.
         EXPECT_EQ(m.OpenHandles(), 0) << "leaked handles";
+        EXPECT_TRUE(m.localAllocations.empty()) << "system buffers not released with LocalFree";
         EXPECT_EQ(m.PendingAnswers(), 0u) << "scripted answers for boxes that never appeared";
     }
 

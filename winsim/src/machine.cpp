@@ -98,6 +98,15 @@ Machine::Machine(Arch arch) : arch_(arch) {
     AddDirectory("C:\\Program Files");
     AddDirectory(tempDirectory);
     AddFile(modulePath, "MZ");
+    systemMessages = {
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+        {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n"},
+        {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+        {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+        {193, "%1 is not a valid Win32 application.\r\n"},
+        {206, "The filename or extension is too long.\r\n"},
+        {740, "The requested operation requires elevation.\r\n"},
+    };
     g_current = this;
 }
 
@@ -284,7 +293,8 @@ void Machine::AddFile(const std::string& path, const std::string& data, DWORD at
 void Machine::RemoveFile(const std::string& path) { files_.erase(Trimmed(path)); }
 
 FileEntry* Machine::FindFile(const std::string& path) {
-    auto it = files_.find(Trimmed(path));
+    auto alias = shortAliases.find(Trimmed(path));
+    auto it = files_.find(alias != shortAliases.end() ? alias->second : Trimmed(path));
     return it == files_.end() ? nullptr : &it->second;
 }
 
@@ -331,6 +341,13 @@ int Machine::TakeAnswer(const std::string& title) {
         throw SimulationError("message box \"" + title + "\" shown, but the test expected \"" + expected + "\"");
     answers_.pop_front();
     return answer;
+}
+
+DialogScript Machine::TakeDialogScript() {
+    if (dialogScripts_.empty()) throw SimulationError("dialog shown, but the test scripted no way to work it");
+    DialogScript script = std::move(dialogScripts_.front());
+    dialogScripts_.pop_front();
+    return script;
 }
 
 // ---- handles ----------------------------------------------------------------
@@ -381,16 +398,20 @@ int Machine::RegistryCallCount() const {
 }
 
 std::string Machine::ResolveProgram(const std::string& application, const std::string& commandLine) {
-    auto exists = [&](const std::string& p) { return FileExistsAt(p); };
+    // The program's own (long) path when a file is there.
+    auto exists = [&](const std::string& p) -> std::string {
+        FileEntry* f = FindFile(p);
+        return f && !f->directory ? f->path : std::string();
+    };
     auto withExe = [&](const std::string& p) -> std::string {
-        if (exists(p)) return p;
+        std::string found = exists(p);
+        if (!found.empty()) return found;
         size_t slash = p.find_last_of('\\');
         size_t dot = p.find_last_of('.');
-        if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-            if (exists(p + ".exe")) return p + ".exe";
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return exists(p + ".exe");
         return "";
     };
-    if (!application.empty()) return exists(application) ? application : "";
+    if (!application.empty()) return exists(application);
     if (!commandLine.empty() && commandLine[0] == '"') {
         size_t end = commandLine.find('"', 1);
         return withExe(commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1));

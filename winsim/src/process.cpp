@@ -31,18 +31,20 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info) {
         return FALSE;
     }
     start.program = m.ResolveProgram(start.application, start.commandLine);
-    m.started.push_back(start);
     if (start.program.empty()) {
+        m.startFailures.push_back(start);
         m.lastError = ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
     DWORD exitCode = 0;
     auto it = m.Programs().find(start.program);
+    if (it != m.Programs().end() && it->second.startError) {
+        m.startFailures.push_back(start);
+        m.lastError = it->second.startError;
+        return FALSE;
+    }
+    m.started.push_back(start);
     if (it != m.Programs().end()) {
-        if (it->second.startError) {
-            m.lastError = it->second.startError;
-            return FALSE;
-        }
         exitCode = it->second.exitCode;
         if (it->second.run) it->second.run(start);
     }

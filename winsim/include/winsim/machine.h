@@ -112,6 +112,24 @@ struct FileEntry {
     bool directory = false;
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
     std::string data;
+    // Version resource: the translation table (language, code page) and the
+    // FileVersion strings by "llllcccc" block name; no resource when both are empty.
+    std::vector<std::pair<WORD, WORD>> translations;
+    std::map<std::string, std::string> fileVersions;
+};
+
+// How a scripted dialog is worked: the commands sent to its procedure in turn
+// (control identifiers, as a click or a key press produces them).
+struct DialogScript {
+    std::vector<int> commands;
+    bool cannotCreate = false;  // DialogBoxParamA fails, answering -1
+};
+
+struct DialogShown {
+    std::string templateName;  // "#103" for a numbered template
+    INT_PTR initResult = 0;    // what the procedure answered to WM_INITDIALOG
+    INT_PTR result = 0;        // what DialogBoxParamA answered
+    bool owned = false;
 };
 
 class Machine {
@@ -177,15 +195,31 @@ public:
     // ---- message boxes ---------------------------------------------------
     // Queue the answer to the next box; the box must carry this title.
     void Answer(const std::string& title, int answer) { answers_.push_back({title, answer}); }
-    size_t PendingAnswers() const { return answers_.size(); }
+    size_t PendingAnswers() const { return answers_.size() + dialogScripts_.size(); }
     std::vector<MessageBoxShown> boxes;
     // Called as each box appears, before it is answered: lets a test look at the
     // machine's state at that moment.
     std::function<void(const MessageBoxShown&)> onBox;
 
+    // ---- dialogs ---------------------------------------------------------
+    void ScriptDialog(DialogScript script) { dialogScripts_.push_back(std::move(script)); }
+    std::vector<DialogShown> dialogs;
+    bool dialogEnded = false;
+    INT_PTR dialogResult = 0;
+    DialogScript TakeDialogScript();
+
+    // ---- system messages, language, short names ----------------------------
+    std::map<DWORD, std::string> systemMessages;  // FormatMessageA texts by code
+    WORD userLanguage = 0x0409;
+    bool shortNamesDisabled = false;  // volumes without 8.3 names give the long path back
+    bool shortPathFails = false;      // GetShortPathNameA answers 0 (access denied on a folder)
+    std::map<std::string, std::string, NoCaseLess> shortAliases;  // short path -> long path handed out
+    std::set<void*> localAllocations;  // FormatMessageA buffers not yet released with LocalFree
+
     // ---- processes -------------------------------------------------------
     void AddProgram(const std::string& path, Program program = {});
-    std::vector<ProcessStart> started;
+    std::vector<ProcessStart> started;        // programs that started
+    std::vector<ProcessStart> startFailures;  // starts Windows refused
 
     // ---- Windows Installer -------------------------------------------------
     void AddPackage(const std::string& path, Package package, const std::string& fileData = "MSI");
@@ -241,6 +275,7 @@ private:
     std::map<std::string, std::string, NoCaseLess> env_;
     std::map<std::string, FileEntry, NoCaseLess> files_;
     std::deque<std::pair<std::string, int>> answers_;
+    std::deque<DialogScript> dialogScripts_;
     std::map<std::string, Program, NoCaseLess> programs_;
     std::map<std::string, Package, NoCaseLess> packages_;
     std::map<uintptr_t, Handle> handles_;

@@ -1,0 +1,18 @@
+// Starting outside programs (redistributables, hotfix installers, uninstallers)
+// in a normally shown window, and the system's text for the last error.
+#pragma once
+
+#include <string>
+
+namespace kestrup {
+
+// Starts the command line (program and arguments as Windows parses them) and,
+// when wait is set, waits for the program to end. True when it started; the
+// program's exit code is not read. On failure errorText is one line:
+// "Unable to run the program: <command line> Error Message: <system text>".
+bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText);
+// The calling thread's last error as one line of printable ASCII: the system's
+// text cut at its first control or non-ASCII byte, or the code in decimal.
+std::string LastErrorText();
+
+}  // namespace kestrup

@@ -1,0 +1,80 @@
+#include "platform/launch.h"
+
+#include "support/machine_fixture.h"
+
+using namespace kestrup;
+using namespace kestrup_test;
+
+namespace {
+
+class LaunchTest : public MachineTest {};
+
+TEST_F(LaunchTest, StartsInANormalWindowAndWaitsOnRequest) {
+    m.AddProgram("C:\\Tools\\setup.exe", {42});
+    std::string error = "stale";
+    EXPECT_TRUE(RunCommand("C:\\Tools\\setup.exe /quiet", true, error));  // the exit code is not read
+    EXPECT_EQ(error, "");
+    ASSERT_EQ(m.started.size(), 1u);
+    const winsim::ProcessStart& s = m.started[0];
+    EXPECT_TRUE(s.wide);
+    EXPECT_EQ(s.application, "");
+    EXPECT_EQ(s.commandLine, "C:\\Tools\\setup.exe /quiet");
+    EXPECT_EQ(s.startupFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
+    EXPECT_EQ(s.showWindow, SW_SHOWNORMAL);
+    EXPECT_FALSE(s.inheritHandles);
+    EXPECT_EQ(s.creationFlags, 0u);
+    EXPECT_TRUE(s.environmentInherited);
+    EXPECT_EQ(m.CallCount("WaitForSingleObject"), 1);
+
+    EXPECT_TRUE(RunCommand("C:\\Tools\\setup.exe", false, error));
+    EXPECT_EQ(m.CallCount("WaitForSingleObject"), 1);
+}
+
+TEST_F(LaunchTest, FailureTextIsOneLine) {
+    m.systemMessages[5] = "Acc\xe8s refus\xe9.\r\n";  // a system text in a language with accents
+    m.AddProgram("C:\\Tools\\denied.exe", {0, ERROR_ACCESS_DENIED});
+    m.AddProgram("C:\\Tools\\odd.exe", {0, 1234});
+    m.AddProgram("C:\\Tools\\hresult.exe", {0, 0x80070005u});
+    struct Case {
+        std::string command, expected;
+    } cases[] = {
+        {"C:\\Tools\\missing.exe /x",
+         "Unable to run the program: C:\\Tools\\missing.exe /x Error Message: The system cannot find the file "
+         "specified."},
+        {"C:\\Tools\\denied.exe", "Unable to run the program: C:\\Tools\\denied.exe Error Message: Acc"},
+        {"C:\\Tools\\odd.exe", "Unable to run the program: C:\\Tools\\odd.exe Error Message: 1234"},
+        {"C:\\Tools\\hresult.exe", "Unable to run the program: C:\\Tools\\hresult.exe Error Message: -2147024891"},
+        {"", "Unable to run the program:  Error Message: The system cannot find the file specified."},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(RunCommand(c.command, true, error)) << c.command;
+        EXPECT_EQ(error, c.expected);
+    }
+    EXPECT_EQ(m.CallCount("WaitForSingleObject"), 0);
+}
+
+TEST_F(LaunchTest, OverlongCommandLineIsRefusedWhole) {
+    std::string command = "C:\\Tools\\setup.exe " + std::string(5000, 'a');
+    m.AddProgram("C:\\Tools\\setup.exe");
+    std::string error;
+    EXPECT_FALSE(RunCommand(command, true, error));
+    EXPECT_TRUE(m.started.empty());
+    EXPECT_TRUE(m.startFailures.empty());  // refused before Windows was asked
+    EXPECT_EQ(error, "Unable to run the program: " + command +
+                         " Error Message: The filename or extension is too long.");
+}
+
+TEST_F(LaunchTest, UnquotedBlanksLetWindowsRunAPrefix) {
+    // Why callers quote program paths with blanks: Windows tries each
+    // blank-cut prefix of an unquoted command line as the program first.
+    m.AddProgram("C:\\Kestrup Setup\\tool.exe");
+    m.AddProgram("C:\\Kestrup.exe");
+    std::string error;
+    EXPECT_TRUE(RunCommand("C:\\Kestrup Setup\\tool.exe /q", true, error));
+    EXPECT_EQ(m.started.back().program, "C:\\Kestrup.exe");
+    EXPECT_TRUE(RunCommand("\"C:\\Kestrup Setup\\tool.exe\" /q", true, error));
+    EXPECT_EQ(m.started.back().program, "C:\\Kestrup Setup\\tool.exe");
+}
+
+}  // namespace
