@@ -1,0 +1,97 @@
+/*
+ * Stand-in for an outside program that the installer starts (netidmgr.exe
+ * and, later, others built from this same source under another name).
+ *
+ * It records how it was started and exits at once. One record is appended
+ * per start to C:\lab\<name>.log, where <name> is the stub's own file name
+ * without ".exe" (so netidmgr.exe writes C:\lab\netidmgr.log). C:\lab is
+ * created when missing. A fixed folder rather than one beside the exe,
+ * because the exe lives wherever the package under test put it.
+ *
+ * Record format (text, CR LF line ends):
+ *   [start]
+ *   module=<full path from GetModuleFileNameA>
+ *   cmdline=<GetCommandLineA, verbatim>
+ *   flags=<STARTUPINFO.dwFlags, decimal>
+ *   useshowwindow=<1 when STARTF_USESHOWWINDOW is set, else 0>
+ *   showwindow=<STARTUPINFO.wShowWindow, decimal>
+ *   cwd=<current directory>
+ *   [end]
+ *
+ * Only Win32 calls: the record must not depend on a C runtime's idea of
+ * the command line.
+ */
+#include <windows.h>
+
+static void append(char *buf, int cap, int *len, const char *s)
+{
+    while (*s && *len < cap - 1)
+        buf[(*len)++] = *s++;
+    buf[*len] = 0;
+}
+
+static void append_uint(char *buf, int cap, int *len, unsigned long v)
+{
+    char tmp[16];
+    wsprintfA(tmp, "%lu", v);
+    append(buf, cap, len, tmp);
+}
+
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
+{
+    static char module[MAX_PATH + 1], logpath[MAX_PATH + 32], cwd[MAX_PATH + 1];
+    static char rec[65536];
+    char *base, *dot;
+    int len = 0;
+    STARTUPINFOA si;
+    HANDLE f;
+    DWORD written;
+
+    (void)inst; (void)prev; (void)args; (void)show;
+
+    if (!GetModuleFileNameA(NULL, module, MAX_PATH))
+        return 3;
+    base = module;
+    for (char *p = module; *p; ++p)
+        if (*p == '\\' || *p == '/')
+            base = p + 1;
+
+    lstrcpyA(logpath, "C:\\lab");
+    CreateDirectoryA(logpath, NULL);
+    lstrcatA(logpath, "\\");
+    lstrcatA(logpath, base);
+    dot = logpath + lstrlenA(logpath);
+    while (dot > logpath && *dot != '.' && *dot != '\\')
+        --dot;
+    if (*dot == '.')
+        *dot = 0;
+    lstrcatA(logpath, ".log");
+
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    GetStartupInfoA(&si);
+    if (!GetCurrentDirectoryA(sizeof cwd, cwd))
+        cwd[0] = 0;
+
+    append(rec, sizeof rec, &len, "[start]\r\nmodule=");
+    append(rec, sizeof rec, &len, module);
+    append(rec, sizeof rec, &len, "\r\ncmdline=");
+    append(rec, sizeof rec, &len, GetCommandLineA());
+    append(rec, sizeof rec, &len, "\r\nflags=");
+    append_uint(rec, sizeof rec, &len, si.dwFlags);
+    append(rec, sizeof rec, &len, "\r\nuseshowwindow=");
+    append(rec, sizeof rec, &len, (si.dwFlags & STARTF_USESHOWWINDOW) ? "1" : "0");
+    append(rec, sizeof rec, &len, "\r\nshowwindow=");
+    append_uint(rec, sizeof rec, &len, si.wShowWindow);
+    append(rec, sizeof rec, &len, "\r\ncwd=");
+    append(rec, sizeof rec, &len, cwd);
+    append(rec, sizeof rec, &len, "\r\n[end]\r\n");
+
+    f = CreateFileA(logpath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return 2;
+    WriteFile(f, rec, (DWORD)len, &written, NULL);
+    CloseHandle(f);
+    return written == (DWORD)len ? 0 : 2;
+}
