@@ -1,0 +1,330 @@
+"""Lab scenarios: one TOML file each under lab/scenarios, run against kestrup.exe.
+
+A scenario gives the Windows version, the package laid beside kestrup.exe,
+registry values to seed, the switches, the message boxes expected in order
+(with the answer to each and checks made while the box is up), and what must
+hold afterwards: exit value, registry values present or absent, the
+installer log's entries, programs started (stub records) and traced calls.
+Texts may use {progdir} (C:\\Kestrup Setup\\), {package} ({progdir}kfw_release.msi)
+and {InstallDir} (HKLM Software\\MIT\\Kerberos "InstallDir" after the run).
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import time
+import tomllib
+
+from . import trace
+from .regfile import REG_DWORD, TYPE_CODES, Registry
+from .wine import PROGRAM_DIR_WIN, Prefix
+
+INSTALLER_LOG = "HKLM\\Software\\Halvern\\Kestrup\\InstallerLog"
+KFW_KEY = "HKLM\\Software\\MIT\\Kerberos"
+KESTRUP_EXE = PROGRAM_DIR_WIN + "kestrup.exe"
+
+
+class Scenario:
+    def __init__(self, path):
+        self.path = path
+        self.name = os.path.splitext(os.path.basename(path))[0]
+        with open(path, "rb") as f:
+            d = tomllib.load(f)
+        self.about = d.get("about", "")
+        self.windows = d["windows"]
+        self.package = d.get("package", "ok")
+        self.switches = d.get("switches", "")
+        self.exit = d.get("exit")
+        self.timeout = int(d.get("timeout", 240))
+        self.setup = d.get("setup", [])
+        self.boxes = d.get("box", [])
+        self.tolerate = [re.compile(t) for t in d.get("tolerate", [])]
+        self.reg = d.get("reg", [])
+        self.absent = d.get("absent", [])
+        self.log = d.get("log")
+        self.started = d.get("started", [])
+        self.calls = d.get("calls", [])
+        self.no_calls = d.get("no_calls", [])
+        self.files = d.get("files", [])
+
+
+def load_all(directory, only=None):
+    found = []
+    for name in sorted(os.listdir(directory)):
+        if name.endswith(".toml"):
+            s = Scenario(os.path.join(directory, name))
+            if not only or any(o in s.name for o in only):
+                found.append(s)
+    return found
+
+
+def _fill(text, values):
+    for k, v in values.items():
+        text = text.replace("{%s}" % k, v)
+    return text
+
+
+def _show(data):
+    return repr(data) if not isinstance(data, int) else "%d (0x%x)" % (data, data)
+
+
+class Outcome:
+    def __init__(self, name):
+        self.name = name
+        self.problems = []
+        self.notes = []
+        self.seconds = 0.0
+        self.exit = None
+
+    @property
+    def passed(self):
+        return not self.problems
+
+    def fail(self, text):
+        self.problems.append(text)
+
+
+def prepare_prefix(template, workdir, windows, package_path, kestrup, setup_values, scratch):
+    """A scenario's machine: prefix copy, Windows version, trace list, seeded values, program directory."""
+    pfx = Prefix(template, workdir)
+    values = [("HKCU\\Software\\Wine", 32, "Version", "REG_SZ", windows),
+              ("HKCU\\Software\\Wine\\Debug", 32, "RelayInclude", "REG_SZ", trace.RELAY_INCLUDE)]
+    for s in setup_values:
+        values.append((s["key"], int(s.get("view", 32)), s.get("name", ""), s.get("type", "REG_SZ"), s["data"]))
+    pfx.import_values(values, scratch)
+    pfx.kill()  # end the setup session; the run starts a session of its own
+    os.makedirs(pfx.program_dir(), exist_ok=True)
+    shutil.copy(kestrup, os.path.join(pfx.program_dir(), "kestrup.exe"))
+    if package_path:
+        shutil.copy(package_path, os.path.join(pfx.program_dir(), "kfw_release.msi"))
+    return pfx
+
+
+def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout=240, outcome=None,
+                on_box=None):
+    """Runs kestrup.exe in the prefix, answering the expected boxes in order.
+
+    Returns (exit value or None, titles seen in order, trace text). Problems go
+    to outcome.fail.
+    """
+    pfx.display = screen.name
+    log_path = os.path.join(artefacts, "wine.log")
+    args = ["timeout", str(timeout), "wine", KESTRUP_EXE] + switches.split()
+    expected = list(boxes)
+    seen, handled = [], set()
+    shot = 0
+    aborted = False
+    with open(log_path, "w") as log:
+        proc = subprocess.Popen(args, cwd=pfx.program_dir(), env=pfx.env("-all,+relay"),
+                                stdout=log, stderr=subprocess.STDOUT)
+        while proc.poll() is None and not aborted:
+            for wid, title in screen.windows().items():
+                if wid in handled:
+                    continue
+                handled.add(wid)
+                if any(t.search(title) for t in tolerate):
+                    outcome.notes.append("window %r tolerated" % title)
+                    continue
+                time.sleep(0.5)  # let it paint before the photograph
+                shot += 1
+                screen.photograph(os.path.join(artefacts, "%02d-%s.png" % (shot, re.sub(r"\W+", "_", title))))
+                seen.append(title)
+                if not expected or expected[0]["title"] != title:
+                    want = expected[0]["title"] if expected else "no further window"
+                    outcome.fail("unexpected window %r (expected %r)" % (title, want))
+                    aborted = True
+                    break
+                box = expected.pop(0)
+                if on_box:
+                    on_box(box)
+                screen.press(wid, box["answer"])
+                for _ in range(50):
+                    if not screen.is_visible(wid):
+                        break
+                    time.sleep(0.1)
+                else:
+                    outcome.fail("box %r still open after pressing %r" % (title, box["answer"]))
+                    aborted = True
+                    break
+            time.sleep(0.2)
+        if aborted:
+            pfx.kill()
+        try:
+            rc = proc.wait(timeout + 30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            rc = None
+    if rc == 124:
+        outcome.fail("kestrup.exe did not end within %d s" % timeout)
+        rc = None
+    for box in expected:
+        outcome.fail("expected box %r never appeared" % box["title"])
+    with open(log_path, errors="replace") as f:
+        trace_text = f.read()
+    return (None if aborted else rc), seen, trace_text
+
+
+def check_boxes_traced(outcome, boxes, trace_text, fills):
+    traced = [b for b in boxes if b.get("traced", True)]
+    calls = trace.message_boxes(trace_text)
+    for i, box in enumerate(traced):
+        if i >= len(calls):
+            outcome.fail("MessageBoxA for %r not seen in the trace" % box["title"])
+            continue
+        c = calls[i]
+        if not c.title_matches(box["title"]):
+            outcome.fail("box %d: title %r, expected %r" % (i + 1, c.title, box["title"]))
+        if "text" in box and not c.text_matches(_fill(box["text"], fills)):
+            outcome.fail("box %r: text %r, expected %r" % (box["title"], c.text, _fill(box["text"], fills)))
+        if "style" in box and c.style != box["style"]:
+            outcome.fail("box %r: style 0x%x, expected 0x%x" % (box["title"], c.style, box["style"]))
+        if c.owner != 0:
+            outcome.fail("box %r has an owner window" % box["title"])
+    for c in calls[len(traced):]:
+        outcome.fail("MessageBoxA %r not expected (%r)" % (c.title, c.text[:80]))
+
+
+def check_value(outcome, reg, spec, fills, when="after the run"):
+    view = int(spec.get("view", 32))
+    v = reg.value(spec["key"], spec["name"], view)
+    where = "%s %r (%d-bit view)" % (spec["key"], spec["name"], view)
+    if spec.get("absent"):
+        if v is not None:
+            outcome.fail("%s is present %s: %s" % (where, when, v.show()))
+        return
+    if v is None:
+        outcome.fail("%s is missing %s" % (where, when))
+        return
+    want_type = TYPE_CODES[spec.get("type", "REG_SZ")]
+    want = spec["data"]
+    if isinstance(want, str):
+        want = _fill(want, fills)
+    if v.type != want_type or v.data != want:
+        outcome.fail("%s is %s, expected %s %s" % (where, v.show(), spec.get("type", "REG_SZ"), _show(want)))
+
+
+def check_live_value(outcome, pfx, spec, when):
+    """A check while the program waits for an answer: asks Wine's running server."""
+    view = int(spec.get("view", 32))
+    got = pfx.reg_query(spec["key"], spec["name"], view)
+    where = "%s %r" % (spec["key"], spec["name"])
+    if spec.get("absent"):
+        if got is not None:
+            outcome.fail("%s is present %s: %s" % (where, when, got))
+        return
+    if got is None:
+        outcome.fail("%s is missing %s" % (where, when))
+        return
+    want = spec["data"]
+    shown = "0x%x" % want if spec.get("type") == "REG_DWORD" else str(want)
+    if got != (spec.get("type", "REG_SZ"), shown):
+        outcome.fail("%s is %s %s, expected %s %s" % (where, got[0], got[1], spec.get("type", "REG_SZ"), shown))
+
+
+def read_stub_records(pfx, stub):
+    path = pfx.stub_log(stub)
+    if not os.path.exists(path):
+        return []
+    records, cur = [], None
+    with open(path, encoding="latin-1", newline="") as f:
+        for line in f.read().split("\r\n"):
+            if line == "[start]":
+                cur = {}
+            elif line == "[end]" and cur is not None:
+                records.append(cur)
+                cur = None
+            elif cur is not None and "=" in line:
+                k, _, v = line.partition("=")
+                cur[k] = v
+    return records
+
+
+def run_scenario(s, env, screen, out_root):
+    """env: dict with template, kestrup, packages, work."""
+    o = Outcome(s.name)
+    t0 = time.time()
+    artefacts = os.path.join(out_root, "artefacts", s.name)
+    shutil.rmtree(artefacts, ignore_errors=True)
+    os.makedirs(artefacts)
+    package = None if s.package == "none" else env["packages"][s.package]
+    pfx = prepare_prefix(env["template"], os.path.join(env["work"], s.name), s.windows, package,
+                         env["kestrup"], s.setup, os.path.join(artefacts, "setup.reg"))
+    fills = {"progdir": PROGRAM_DIR_WIN, "package": PROGRAM_DIR_WIN + "kfw_release.msi"}
+    try:
+        def on_box(box):
+            for spec in box.get("check", []):
+                check_live_value(o, pfx, spec, "while %r is shown" % box["title"])
+
+        rc, seen, trace_text = run_kestrup(pfx, s.switches, screen, artefacts, s.boxes, s.tolerate,
+                                           s.timeout, o, on_box)
+        o.exit = rc
+        o.notes.append("windows seen: %s" % (", ".join(repr(t) for t in seen) or "none"))
+        if not pfx.end_session():
+            o.fail("programs of the prefix still running a minute after kestrup.exe ended")
+        for f in ("system.reg", "user.reg"):
+            shutil.copy(os.path.join(pfx.path, f), artefacts)
+        if os.path.isdir(pfx.drive_c("lab")):
+            for f in os.listdir(pfx.drive_c("lab")):
+                shutil.copy(os.path.join(pfx.drive_c("lab"), f), artefacts)
+
+        if s.exit is not None and rc != s.exit:
+            o.fail("exit value %s, expected %d" % (rc, s.exit))
+        reg = Registry(pfx.path)
+        inst = reg.value(KFW_KEY, "InstallDir", 32)
+        if inst is not None and isinstance(inst.data, str):
+            fills["InstallDir"] = inst.data
+        check_boxes_traced(o, s.boxes, trace_text, fills)
+        for spec in s.reg:
+            check_value(o, reg, spec, fills)
+        for spec in s.absent:
+            check_value(o, reg, dict(spec, absent=True), fills)
+        if s.log is not None:
+            key = reg.key(INSTALLER_LOG, 32)
+            got = {} if key is None else {v.name: v for v in key.values()}
+            want = {str(i): _fill(t, fills) for i, t in enumerate(s.log)}
+            for name, text in want.items():
+                v = got.get(name)
+                if v is None:
+                    o.fail("installer log value %r missing (expected %r)" % (name, text))
+                elif v.type != TYPE_CODES["REG_SZ"] or v.data != text:
+                    o.fail("installer log value %r is %s, expected REG_SZ %r" % (name, v.show(), text))
+            for name in sorted(set(got) - set(want)):
+                o.fail("installer log value %r not expected: %s" % (name, got[name].show()))
+        for st in s.started:
+            recs = read_stub_records(pfx, st["stub"])
+            if len(recs) != st.get("count", 1):
+                o.fail("%s started %d times, expected %d" % (st["stub"], len(recs), st.get("count", 1)))
+                continue
+            for r in recs:
+                for field in ("cmdline", "module", "useshowwindow", "showwindow", "cwd"):
+                    if field in st:
+                        want = _fill(str(st[field]), fills)
+                        if r.get(field) != want:
+                            o.fail("%s %s %r, expected %r" % (st["stub"], field, r.get(field), want))
+        for c in s.calls:
+            fn, _, args = c.partition("(")
+            got = trace.calls(trace_text, fn)
+            if "(" + args not in ["(" + g + ")" for g in got]:
+                o.fail("call %s not traced (traced: %s)" % (c, got or "none"))
+        for fn in s.no_calls:
+            got = trace.calls(trace_text, fn)
+            if got:
+                o.fail("call %s traced, none expected: %s" % (fn, got))
+        for spec in s.files:
+            p = pfx.unix_path(_fill(spec["path"], fills))
+            if spec.get("absent", False) == os.path.exists(p):
+                o.fail("file %s %s" % (spec["path"], "exists" if os.path.exists(p) else "is missing"))
+    except Exception as e:  # a broken scenario is a failed scenario, not a crashed lab
+        o.fail("harness error: %s: %s" % (type(e).__name__, e))
+    finally:
+        pfx.dispose(keep=env.get("keep", False))
+    o.seconds = time.time() - t0
+    with open(os.path.join(artefacts, "result.txt"), "w") as f:
+        f.write("%s %s (%.1f s)\n" % ("PASS" if o.passed else "FAIL", s.name, o.seconds))
+        f.write("about: %s\nexit value: %s\n" % (s.about, o.exit))
+        for p in o.problems:
+            f.write("problem: %s\n" % p)
+        for n in o.notes:
+            f.write("note: %s\n" % n)
+    return o

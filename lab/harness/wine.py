@@ -1,0 +1,160 @@
+"""Wine prefixes for the lab: one template per run, one copy per scenario."""
+
+import os
+import shutil
+import subprocess
+import time
+
+from . import host
+from .regfile import REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, TYPE_CODES, split_root, view_path
+
+PROGRAM_DIR = "Kestrup Setup"               # under C:\, blanks on purpose
+PROGRAM_DIR_WIN = "C:\\%s\\" % PROGRAM_DIR
+STUB_LOG_DIR = "lab"                         # C:\lab\<stub>.log, see lab/stubs/recorder.c
+
+
+def base_env(prefix, display=None, debug="-all"):
+    env = dict(os.environ)
+    env.update(host.QEMU_ENV)
+    env["WINEPREFIX"] = prefix
+    env["WINEDEBUG"] = debug
+    # No Mono or Gecko installer prompts while a prefix is made.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("WINEARCH", None)
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+def make_template(path, log):
+    """A fresh 64-bit prefix (wine32 runs its 32-bit programs)."""
+    if os.path.exists(path):
+        shutil.rmtree(path)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    env = base_env(path)
+    t0 = time.time()
+    with open(log, "w") as out:
+        r = subprocess.run(["timeout", "300", host.WINE64_LOADER, "wineboot", "-i"], env=env,
+                           stdout=out, stderr=subprocess.STDOUT)
+        subprocess.run(["timeout", "60", "wineserver", "-w"], env=env, stdout=out, stderr=subprocess.STDOUT)
+    if r.returncode != 0 or not os.path.isdir(os.path.join(path, "drive_c", "windows", "syswow64")):
+        raise host.LabUnavailable("wineboot could not make a 64-bit prefix with its 32-bit part (see %s)" % log)
+    return time.time() - t0
+
+
+class Prefix:
+    """A throwaway copy of the template: an overlay mount when possible, else a full copy."""
+
+    def __init__(self, template, workdir):
+        self.workdir = workdir
+        if os.path.exists(workdir):
+            subprocess.run(["umount", os.path.join(workdir, "prefix")], stderr=subprocess.DEVNULL)
+            shutil.rmtree(workdir)
+        os.makedirs(workdir)
+        self.path = os.path.join(workdir, "prefix")
+        os.makedirs(self.path)
+        self.overlay = False
+        if os.geteuid() == 0:
+            upper, work = os.path.join(workdir, "upper"), os.path.join(workdir, "ovwork")
+            os.makedirs(upper)
+            os.makedirs(work)
+            r = subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
+                                "lowerdir=%s,upperdir=%s,workdir=%s" % (template, upper, work), self.path],
+                               stderr=subprocess.DEVNULL)
+            self.overlay = r.returncode == 0
+        if not self.overlay:
+            os.rmdir(self.path)
+            subprocess.run(["cp", "-a", template, self.path], check=True)
+        self.display = None
+
+    # -- paths ----------------------------------------------------------------
+    def drive_c(self, *parts):
+        return os.path.join(self.path, "drive_c", *parts)
+
+    def program_dir(self):
+        return self.drive_c(PROGRAM_DIR)
+
+    def stub_log(self, name):
+        return self.drive_c(STUB_LOG_DIR, name + ".log")
+
+    def unix_path(self, winpath):
+        """C:\\x\\y -> <prefix>/drive_c/x/y."""
+        if winpath[1:3] != ":\\" or winpath[0].upper() != "C":
+            raise ValueError("only C: paths: %s" % winpath)
+        return self.drive_c(*[p for p in winpath[3:].split("\\") if p])
+
+    # -- running ----------------------------------------------------------------
+    def env(self, debug="-all"):
+        return base_env(self.path, self.display, debug)
+
+    def wine64(self, args, timeout=60, **kw):
+        return subprocess.run(["timeout", str(timeout), host.WINE64_LOADER] + args, env=self.env(),
+                              capture_output=True, text=True, errors="replace", **kw)
+
+    def import_values(self, values, scratch):
+        """Sets registry values in one regedit call.
+
+        values: (key path, view, name, type name, data). The 32-bit view of
+        HKLM\\Software is written through its Wow6432Node path, so that one
+        64-bit regedit reaches both views.
+        """
+        if not values:
+            return
+        lines = ["REGEDIT4", ""]
+        for key, view, name, typ, data in values:
+            root, rest = split_root(key)
+            full = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}[root] + "\\" + view_path(root, rest, view)
+            lines.append("[%s]" % full)
+            code = TYPE_CODES[typ]
+            n = "@" if name == "" else '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')
+            if code == REG_DWORD:
+                lines.append("%s=dword:%08x" % (n, int(data)))
+            elif code == REG_SZ and "\n" not in str(data):
+                lines.append('%s="%s"' % (n, str(data).replace("\\", "\\\\").replace('"', '\\"')))
+            else:
+                if code == REG_MULTI_SZ:
+                    raw = ("\0".join(data) + "\0\0").encode("utf-16-le")
+                else:
+                    raw = (str(data) + "\0").encode("utf-16-le")
+                lines.append("%s=hex(%x):%s" % (n, code, ",".join("%02x" % b for b in raw)))
+            lines.append("")
+        with open(scratch, "w", encoding="latin-1") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        r = self.wine64(["regedit", "/S", scratch])
+        if r.returncode != 0:
+            raise RuntimeError("regedit /S %s failed: %s" % (scratch, r.stderr[-500:]))
+
+    def reg_query(self, key, name, view=32):
+        """A value in the running session: (type name, data text) or None."""
+        r = self.wine64(["reg", "query", key, "/v", name, "/reg:%d" % view])
+        if r.returncode != 0:
+            return None
+        for line in r.stdout.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                return parts[1], parts[2] if len(parts) > 2 else ""
+        return None
+
+    def end_session(self, timeout=60):
+        """Waits for every program of the prefix to end, then for Wine's server to save and go."""
+        r = subprocess.run(["timeout", str(timeout), "wineserver", "-w"], env=self.env())
+        if r.returncode != 0:
+            self.kill()
+            return False
+        return True
+
+    def kill(self):
+        subprocess.run(["timeout", "30", "wineserver", "-k"], env=self.env(),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def dispose(self, keep=False):
+        self.kill()
+        if self.overlay:
+            for _ in range(5):
+                if subprocess.run(["umount", self.path], stderr=subprocess.DEVNULL).returncode == 0:
+                    break
+                time.sleep(0.5)
+        if not keep:
+            shutil.rmtree(self.workdir, ignore_errors=True)

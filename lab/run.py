@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""Runs the lab scenarios (lab/scenarios/*.toml) against kestrup.exe under Wine.
+
+    python3 lab/run.py --build build/windows [--out build/lab] [--only NAME ...] [--keep]
+
+Prints one line per scenario and a last line "lab: N passed, M failed";
+exits non-zero on any failure. Artefacts (screenshots, Wine's trace,
+registry files, stub records, result.txt) go to <out>/artefacts/<scenario>/.
+"""
+
+import argparse
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from harness import host, packages, scenario  # noqa: E402
+from harness.display import Screen  # noqa: E402
+from harness.wine import make_template  # noqa: E402
+
+LAB_DIR = os.path.dirname(os.path.abspath(__file__))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--build", default="build/windows", help="the windows build directory (kestrup.exe, lab/stubs)")
+    ap.add_argument("--out", default="build/lab", help="where prefixes, packages and artefacts go")
+    ap.add_argument("--only", nargs="*", help="run only scenarios whose names contain one of these")
+    ap.add_argument("--keep", action="store_true", help="keep each scenario's prefix (or its overlay's changes)")
+    ap.add_argument("--reuse-template", action="store_true", help="reuse the template prefix of an earlier run")
+    args = ap.parse_args()
+
+    t0 = time.time()
+    kestrup = os.path.join(args.build, "kestrup.exe")
+    stubs = os.path.join(args.build, "lab", "stubs")
+    try:
+        missing = host.missing_tools()
+        if missing:
+            raise host.LabUnavailable("missing: %s (scripts/lib/deps.sh installs them)" % " ".join(missing))
+        if not os.path.isfile(kestrup):
+            raise host.LabUnavailable("%s is missing: cmake --preset windows && cmake --build --preset windows" % kestrup)
+        print("lab: " + host.ensure_i386(), flush=True)
+        out = os.path.abspath(args.out)
+        work = os.path.join(out, "work")
+        os.makedirs(work, exist_ok=True)
+        built = packages.build(stubs, os.path.join(out, "packages"))
+        template = os.path.join(work, "template")
+        if args.reuse_template and os.path.isdir(os.path.join(template, "drive_c")):
+            print("lab: reusing the template prefix %s" % template, flush=True)
+        else:
+            secs = make_template(template, os.path.join(out, "template.log"))
+            print("lab: template prefix made in %.0f s" % secs, flush=True)
+    except (host.LabUnavailable, FileNotFoundError, RuntimeError) as e:
+        print("lab: cannot run: %s" % e)
+        print("lab: 0 passed, 1 failed")
+        return 1
+
+    scenarios = scenario.load_all(os.path.join(LAB_DIR, "scenarios"), args.only)
+    env = {"template": template, "kestrup": os.path.abspath(kestrup), "packages": built, "work": work,
+           "keep": args.keep}
+    screen = Screen()
+    passed = failed = 0
+    try:
+        for s in scenarios:
+            o = scenario.run_scenario(s, env, screen, out)
+            if o.passed:
+                passed += 1
+                print("PASS %s (%.0f s)" % (s.name, o.seconds), flush=True)
+            else:
+                failed += 1
+                print("FAIL %s (%.0f s): %s" % (s.name, o.seconds, "; ".join(o.problems)), flush=True)
+    finally:
+        screen.close()
+    print("lab: run took %.0f s; artefacts in %s" % (time.time() - t0, os.path.join(out, "artefacts")))
+    print("lab: %d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
