@@ -68,10 +68,17 @@ struct FindTraits {
     static void Close(Type h) { FindClose(h); }
 };
 
+struct LibraryTraits {  // LoadLibraryA answers NULL on failure
+    using Type = HMODULE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { FreeLibrary(h); }
+};
+
 using KeyHandle = UniqueHandle<KeyTraits>;
 using KernelHandle = UniqueHandle<KernelTraits>;
 using FileHandle = UniqueHandle<FileTraits>;
 using FindHandle = UniqueHandle<FindTraits>;
+using LibraryHandle = UniqueHandle<LibraryTraits>;
 
 // A started process's two handles, closed together.
 struct ProcessHandles {

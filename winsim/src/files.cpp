@@ -140,6 +140,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         m.lastError = error;
         return INVALID_HANDLE_VALUE;
     };
+    // A symbolic link is followed to its target unless the caller asks for the link itself.
+    if (e && !e->linkTarget.empty() && !(dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)) {
+        path = e->linkTarget;
+        e = m.FindFile(path);
+    }
     if (e && e->directory) return fail(ERROR_ACCESS_DENIED);
     bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
     if (e) {
@@ -247,9 +252,12 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     Machine& m = Count("CloseHandle");
     Machine::Handle* h = m.GetHandle(hObject, nullptr);
-    if (!h || h->kind == "key" || h->kind == "find") {
+    if (!h || h->kind == "key" || h->kind == "find" || h->kind == "library") {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    return m.CloseHandleEntry(hObject);
+    std::string closedFile = h->kind == "file" ? h->filePath : std::string();
+    BOOL closed = m.CloseHandleEntry(hObject);
+    if (!closedFile.empty() && m.onFileClosed) m.onFileClosed(closedFile);
+    return closed;
 }

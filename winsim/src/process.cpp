@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winsim/machine.h>
 
+#include "batch.h"
+
 #include <string>
 
 using winsim::Machine;
@@ -43,10 +45,19 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info) {
         m.lastError = it->second.startError;
         return FALSE;
     }
+    if (it == m.Programs().end() && winsim::IsBatchFile(start.program)) {
+        if (DWORD error = winsim::BatchStartError(m, start.program)) {
+            m.startFailures.push_back(start);
+            m.lastError = error;
+            return FALSE;
+        }
+    }
     m.started.push_back(start);
     if (it != m.Programs().end()) {
         exitCode = it->second.exitCode;
         if (it->second.run) it->second.run(start);
+    } else if (winsim::IsBatchFile(start.program)) {
+        exitCode = winsim::RunBatchFile(m, start.program);  // Windows hands it to the command interpreter
     }
     Machine::Handle process;
     process.kind = "process";

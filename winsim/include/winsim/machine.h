@@ -84,6 +84,7 @@ struct Program {
     DWORD exitCode = 0;
     DWORD startError = 0;  // non-zero: CreateProcess fails with this error
     std::function<void(const ProcessStart&)> run;
+    std::string output;    // what it prints on standard output (a batch file's ">" catches it)
 };
 
 // A Windows Installer package file: what installing it answers and does.
@@ -116,6 +117,20 @@ struct FileEntry {
     // FileVersion strings by "llllcccc" block name; no resource when both are empty.
     std::vector<std::pair<WORD, WORD>> translations;
     std::map<std::string, std::string> fileVersions;
+    std::string linkTarget;  // a symbolic link (with FILE_ATTRIBUTE_REPARSE_POINT): opens follow it
+};
+
+// An account that LookupAccountNameA knows.
+struct Account {
+    std::string domain;  // the referenced domain it answers
+    std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1003";
+    SID_NAME_USE use = SidTypeUser;
+};
+
+// A DLL that LoadLibraryA can load: its exports by name (with case).
+struct Library {
+    std::map<std::string, FARPROC> exports;
+    DWORD loadError = 0;  // non-zero: loading fails with this error (its DllMain refused, say)
 };
 
 // How a scripted dialog is worked: the commands sent to its procedure in turn
@@ -232,6 +247,24 @@ public:
     bool openTokenFails = false;
     std::vector<ExitWindowsRequest> exitWindowsRequests;
 
+    // ---- accounts, links, libraries, batch files ------------------------------
+    std::string logonUser = "alice";  // what WNetGetUserA answers for the current user
+    DWORD logonUserError = 0;         // non-zero: WNetGetUserA fails with this error
+    std::map<std::string, Account, NoCaseLess> accounts{{"alice", Account{"KESTRUP-PC"}}};
+    // A symbolic link at path to target (which need not exist).
+    void AddLink(const std::string& path, const std::string& target);
+    // A library file at a full path. LoadLibraryA finds it by that path or, for a
+    // bare name, in the program's folder, the system folder, the Windows folder
+    // or a PATH folder, in that order. Each load is an open handle until freed.
+    void AddLibrary(const std::string& path, std::map<std::string, FARPROC> exports, DWORD loadError = 0);
+    std::map<std::string, Library, NoCaseLess> libraries;
+    std::vector<std::string> libraryLoads;  // the file each successful LoadLibraryA loaded, in order
+    // Commands run by the simulated command interpreter for started batch files.
+    std::vector<ProcessStart> batchCommands;
+    // Called after the product closes a file handle, with the file's path: lets a
+    // test act as another program between the product's steps.
+    std::function<void(const std::string& path)> onFileClosed;
+
     // ---- bookkeeping -------------------------------------------------------
     // How often each Win32 function was called.
     std::map<std::string, int> calls;
@@ -243,7 +276,7 @@ public:
 
     // ---- used by the Win32 implementation ---------------------------------
     struct Handle {
-        std::string kind;  // "key", "find", "process", "thread", "token", "file"
+        std::string kind;  // "key", "find", "process", "thread", "token", "file", "library"
         std::shared_ptr<RegKey> key;
         bool keyView64 = false;
         bool keyWritable = false;

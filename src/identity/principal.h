@@ -1,0 +1,39 @@
+// Who the user is: the Windows account and its domain, the Kerberos principal
+// that an installed Kerberos for Windows reports through klist.exe, the user
+// name a Kerberos client library reports, and the test that a principal made
+// from the Windows user name looks like one of the site's.
+#pragma once
+
+#include <string>
+
+namespace kestrup {
+
+// The logged-on user's name and the domain of that account as Windows names it.
+// False, with both empty, when either cannot be learnt.
+bool GetUserAndDomain(std::string& user, std::string& domain);
+
+// The folder of the Kerberos for Windows programs: "PathName" of the installed
+// client with "bin" appended. False, and empty, when it is not installed.
+bool GetKerberosBinDirectory(std::string& path);
+
+// Starts the command line hidden and waits for it to end. False when it could
+// not be started; the exit code is not examined.
+bool RunHiddenAndWait(const std::string& commandLine);
+
+// The name part (before "@") of the default principal klist.exe reports. True
+// when klist.exe was run; name is then empty when it reported no principal.
+// False, and empty, when Kerberos for Windows is not installed, when the
+// temporary files cannot be made safely, or when the batch file fails to start.
+bool GetKlistPrincipalName(std::string& name);
+
+// The user name that Kclnt32.dll's KCGetUserName reports. True when the library
+// loaded and the function answered success with a terminated name in its
+// 256-character buffer; otherwise false and empty.
+bool GetKclntUserName(std::string& name);
+
+// True when the text has the form of a site user principal: 7 to 64 characters,
+// one of the six listed endings, exactly one "@" that does not begin it, no
+// space, no "pelnetid", and no ".", "-" or "_" before the "@".
+bool IsPlausiblePrincipal(const std::string& text);
+
+}  // namespace kestrup

@@ -1,0 +1,105 @@
+// The logged-on user's name (mpr.dll) and account lookup (advapi32).
+#include <windows.h>
+#include <winnetwk.h>
+#include <winsim/machine.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+using winsim::Account;
+using winsim::Machine;
+
+namespace {
+
+Machine& Count(const char* function) {
+    Machine& m = Machine::Current();
+    ++m.calls[function];
+    return m;
+}
+
+// "S-1-5-21-a-b-c-rid" as Windows lays a SID out in memory: revision, count of
+// sub-authorities, the 48-bit authority big-endian, the sub-authorities little-endian.
+std::vector<BYTE> SidBytes(const std::string& text) {
+    std::vector<unsigned long long> parts;
+    size_t pos = 2;
+    if (text.compare(0, 2, "S-") != 0) throw winsim::SimulationError("malformed SID " + text);
+    while (pos <= text.size()) {
+        size_t end = text.find('-', pos);
+        std::string part = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos)
+            throw winsim::SimulationError("malformed SID " + text);
+        parts.push_back(std::strtoull(part.c_str(), nullptr, 10));
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    if (parts.size() < 2 || parts.size() > 17) throw winsim::SimulationError("malformed SID " + text);
+    std::vector<BYTE> sid;
+    sid.push_back(static_cast<BYTE>(parts[0]));
+    sid.push_back(static_cast<BYTE>(parts.size() - 2));
+    for (int shift = 40; shift >= 0; shift -= 8) sid.push_back(static_cast<BYTE>(parts[1] >> shift));
+    for (size_t i = 2; i < parts.size(); ++i)
+        for (int shift = 0; shift < 32; shift += 8) sid.push_back(static_cast<BYTE>(parts[i] >> shift));
+    return sid;
+}
+
+}  // namespace
+
+DWORD WINAPI WNetGetUserA(LPCSTR lpName, LPSTR lpUserName, LPDWORD lpnLength) {
+    Machine& m = Count("WNetGetUserA");
+    DWORD result = NO_ERROR;
+    if (m.logonUserError) {
+        result = m.logonUserError;
+    } else if (lpName && *lpName) {
+        result = ERROR_NOT_CONNECTED;  // no device or connection of that name
+    } else if (!lpnLength) {
+        result = ERROR_INVALID_PARAMETER;
+    } else if (*lpnLength < m.logonUser.size() + 1 || !lpUserName) {
+        *lpnLength = static_cast<DWORD>(m.logonUser.size() + 1);
+        result = ERROR_MORE_DATA;
+    } else {
+        std::memcpy(lpUserName, m.logonUser.c_str(), m.logonUser.size() + 1);
+    }
+    m.lastError = result;
+    return result;
+}
+
+BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                               LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse) {
+    Machine& m = Count("LookupAccountNameA");
+    auto fail = [&](DWORD error) {
+        m.lastError = error;
+        return FALSE;
+    };
+    if (lpSystemName && *lpSystemName) return fail(ERROR_NOT_SUPPORTED);  // only the local system is simulated
+    if (!lpAccountName || !cbSid || !cchReferencedDomainName) return fail(ERROR_INVALID_PARAMETER);
+    // "DOMAIN\name" must name the account's own domain.
+    std::string name = lpAccountName, domain;
+    size_t slash = name.find('\\');
+    if (slash != std::string::npos) {
+        domain = name.substr(0, slash);
+        name = name.substr(slash + 1);
+    }
+    auto it = m.accounts.find(name);
+    if (it == m.accounts.end() || (slash != std::string::npos && winsim::UpperAscii(domain) !=
+                                                                      winsim::UpperAscii(it->second.domain)))
+        return fail(ERROR_NONE_MAPPED);
+    const Account& account = it->second;
+    std::vector<BYTE> sid = SidBytes(account.sid);
+    DWORD sidSize = static_cast<DWORD>(sid.size());
+    DWORD domainSize = static_cast<DWORD>(account.domain.size() + 1);
+    if (*cbSid < sidSize || *cchReferencedDomainName < domainSize) {
+        *cbSid = sidSize;
+        *cchReferencedDomainName = domainSize;
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (!Sid || !ReferencedDomainName)
+        throw winsim::SimulationError("LookupAccountNameA with buffer sizes but no buffers");
+    std::memcpy(Sid, sid.data(), sid.size());
+    *cbSid = sidSize;
+    std::memcpy(ReferencedDomainName, account.domain.c_str(), domainSize);
+    *cchReferencedDomainName = domainSize - 1;
+    if (peUse) *peUse = account.use;
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
+}
