@@ -24,7 +24,7 @@ kestrup_need_packages() {
 
 # Everything: cross compiler, host build, Wine lab with its package tools and display.
 kestrup_install_deps() {
-    kestrup_need_packages cmake ninja-build g++ googletest libgtest-dev \
+    kestrup_need_packages cmake ninja-build g++ googletest libgtest-dev qemu-user-static \
         g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 \
         wine wine32 wine64 wixl msitools xvfb xdotool imagemagick x11-utils python3 procps
 }

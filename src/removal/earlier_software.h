@@ -1,17 +1,42 @@
-// The site's earlier Kerberos package (Tessel) and AFS package, found by their
-// uninstall entries and removed before Kerberos for Windows is installed.
+// The site's earlier Kerberos package (Tessel) and AFS package: found by the
+// beginning of their uninstall entries' display names, and removed before
+// Kerberos for Windows is installed.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrup {
 
-// True when either earlier package is installed; each key name is the
-// package's uninstall-entry subkey name, empty when that package is absent.
+constexpr char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// Each answers true and sets keyName to the uninstall entry's subkey name (for
+// a Windows Installer package, its product code) when the package is
+// installed; keyName is left as it was otherwise.
+bool FindTesselPackage(std::string& keyName);
+bool FindAfsPackage(std::string& keyName);
+// Both searches, always; true when either package is installed.
 bool FindEarlierSoftware(std::string& tesselKeyName, std::string& afsKeyName);
+
 // Removes what was found. Answers whether a restart is needed; removalDone
-// comes back true only when the earlier software is gone.
-bool RemoveEarlierSoftware(const std::string& tesselKeyName, const std::string& afsKeyName, bool& removalDone,
+// comes back true only when a removal was attempted and nothing is left.
+bool RemoveEarlierSoftware(const std::string& tesselKeyName, std::string& afsKeyName, bool& removalDone,
                            bool reallySilent);
+// True when the package's own uninstaller was run; false after a removal
+// through Windows Installer.
+bool RemoveTesselPackage(const std::string& tesselKeyName, bool reallySilent);
+// True when the AFS package was removed through Windows Installer without
+// error or its own uninstaller was run; false when it is gone already or
+// Windows Installer answered an error.
+bool RemoveAfsPackage(std::string& afsKeyName, bool reallySilent);
+// Cancels every drive mapped to a share whose name begins with \\afs\.
+void DisconnectAfsDrives();
+
+struct RemoteDrive {
+    std::string root;        // "H:\"
+    std::string remoteName;  // "\\afs\cell\user", empty when it could not be read
+};
+// The network drives from C: to Z:, in letter order.
+std::vector<RemoteDrive> ListRemoteDrives();
 
 }  // namespace kestrup

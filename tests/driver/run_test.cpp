@@ -359,3 +359,100 @@ TEST_F(RunTest, MissingHotfixWarnsAndGoesOn) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr char kRemoveTitle[] = "Remove Old Software?";
+constexpr char kUnableTitle[] = "Unable to Remove Software";
+
+class RunRemovalTest : public RunTest {
+protected:
+    RunRemovalTest() {
+        AddKerberosPackage();
+        AddEntry();
+        m.AddProgram("C:\\PCT\\uninst.exe", {0, 0, [this](const winsim::ProcessStart&) {
+                                                 if (uninstallerWorks)
+                                                     m.FindKey(HKEY_LOCAL_MACHINE, kRoot)->subkeys.erase("PCTessel");
+                                             }});
+    }
+    bool EntryLeft() { return m.FindKey(HKEY_LOCAL_MACHINE, kEntry) != nullptr; }
+    void AddEntry() {
+        m.SetString(HKEY_LOCAL_MACHINE, kEntry, "DisplayName", "PC-Tessel 2.0");
+        m.SetString(HKEY_LOCAL_MACHINE, kEntry, "UninstallString", "C:\\PCT\\uninst.exe");
+    }
+
+    static constexpr char kRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    static constexpr char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PCTessel";
+    bool uninstallerWorks = true;
+};
+
+TEST_F(RunRemovalTest, RefusalIsReportedLikeAFailure) {
+    m.Answer(kConfirm, IDYES);
+    m.Answer(kRemoveTitle, IDNO);
+    m.Answer(kUnableTitle, IDOK);
+    EXPECT_EQ(Run(""), kExitStopped);
+    EXPECT_EQ(m.boxes[1].text,
+              "PC-Tessel will be removed and replaced by Kerberos for Windows.\nFor more information about Kerberos "
+              "for Windows please see:\n\n" +
+                  std::string(site::kInfoPage) + "\n\nDo you want to continue?");
+    EXPECT_EQ(m.boxes[1].style, kQuestion);
+    EXPECT_EQ(m.boxes[2].text,
+              "This program was unable to remove the previous Kerberos software.\n\n"
+              "The installation of Kerberos for Windows cannot continue.");
+    EXPECT_EQ(m.boxes[2].style, kError);
+    EXPECT_TRUE(EntryLeft());
+    EXPECT_TRUE(m.started.empty());
+    EXPECT_TRUE(m.installerCalls.empty());
+    EXPECT_EQ(LogCount(), 0u);
+
+    m.Answer(kRemoveTitle, IDNO);  // /Silent still asks, and logs instead of showing
+    EXPECT_EQ(Run("/Silent"), kExitStopped);
+    EXPECT_EQ(LogEntry("0"), "FATAL ERROR: Unable to remove old Tessel software");
+}
+
+TEST_F(RunRemovalTest, RemovalThenRestartQuestion) {
+    struct Case {
+        int answer;
+        size_t restarts;
+        size_t installs;
+    } cases[] = {{IDYES, 1, 0}, {IDNO, 0, 1}, {0, 0, 1}};
+    for (const Case& c : cases) {
+        AddEntry();
+        m.boxes.clear();
+        m.exitWindowsRequests.clear();
+        m.installerCalls.clear();
+        m.Answer(kRemoveTitle, 0);  // no box: only No refuses
+        m.Answer(kRestart, c.answer);
+        EXPECT_EQ(Run("/Silent"), kExitCompleted);
+        EXPECT_FALSE(EntryLeft());
+        ASSERT_EQ(BoxTitles(), (std::vector<std::string>{kRemoveTitle, kRestart}));
+        EXPECT_EQ(m.boxes[1].text,
+                  "The previous Kerberos software has been removed. This program must restart your computer to "
+                  "complete the removal process.\n\nAfter your system has restarted, run this program again to "
+                  "complete the installation of Kerberos for Windows.\n\nDo you want to restart your computer now?");
+        EXPECT_EQ(m.exitWindowsRequests.size(), c.restarts) << c.answer;
+        EXPECT_EQ(m.installerCalls.size(), c.installs) << c.answer;
+    }
+}
+
+TEST_F(RunRemovalTest, ReallySilentRemovesAndRestartsUnasked) {
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    EXPECT_TRUE(m.boxes.empty());
+    EXPECT_FALSE(EntryLeft());
+    ASSERT_EQ(m.exitWindowsRequests.size(), 1u);
+    EXPECT_EQ(m.exitWindowsRequests[0].flags, 3u);
+    EXPECT_TRUE(m.installerCalls.empty());
+}
+
+TEST_F(RunRemovalTest, UninstallerThatLeavesTheEntryStopsTheRun) {
+    uninstallerWorks = false;
+    m.Answer(kConfirm, IDYES);
+    m.Answer(kRemoveTitle, IDYES);
+    m.Answer(kUnableTitle, IDOK);
+    EXPECT_EQ(Run(""), kExitStopped);
+    EXPECT_EQ(m.started.size(), 1u);
+    EXPECT_TRUE(m.installerCalls.empty());
+    EXPECT_TRUE(m.exitWindowsRequests.empty());
+}
+
+}  // namespace

@@ -406,6 +406,16 @@ LANGID WINAPI GetUserDefaultLangID(void);
 // Short (8.3) paths
 DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
 
+// Drives
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
+
 // Dialogs
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111

@@ -385,6 +385,19 @@ std::vector<std::string> Machine::OpenHandleKinds() const {
     return kinds;
 }
 
+int Machine::ReleaseLoadedLibraries() {
+    int released = 0;
+    for (auto it = handles_.begin(); it != handles_.end();) {
+        if (it->second.kind == "library") {
+            it = handles_.erase(it);
+            ++released;
+        } else {
+            ++it;
+        }
+    }
+    return released;
+}
+
 int Machine::CallCount(const std::string& function) const {
     auto it = calls.find(function);
     return it == calls.end() ? 0 : it->second;

@@ -133,6 +133,19 @@ struct Library {
     DWORD loadError = 0;  // non-zero: loading fails with this error (its DllMain refused, say)
 };
 
+// A drive letter: its type and, for a network drive, the share it is mapped to.
+struct Drive {
+    UINT type = DRIVE_FIXED;
+    std::string remoteName;
+    bool openFiles = false;  // a connection with open files is not cancelled without force
+};
+
+struct ConnectionCancel {
+    std::string name;
+    DWORD flags = 0;
+    BOOL force = FALSE;
+};
+
 // How a scripted dialog is worked: the commands sent to its procedure in turn
 // (control identifiers, as a click or a key press produces them).
 struct DialogScript {
@@ -215,6 +228,13 @@ public:
     // Called as each box appears, before it is answered: lets a test look at the
     // machine's state at that moment.
     std::function<void(const MessageBoxShown&)> onBox;
+
+    // ---- drives and network connections ---------------------------------------
+    std::map<char, Drive> drives{{'C', Drive{DRIVE_FIXED, ""}}};  // by upper-case letter
+    std::vector<ConnectionCancel> connectionCancels;
+    std::vector<char> driveQueries;  // letters WNetGetConnectionA was asked about
+    // Closes the libraries the product loaded and, by design, left loaded; returns how many.
+    int ReleaseLoadedLibraries();
 
     // ---- dialogs ---------------------------------------------------------
     void ScriptDialog(DialogScript script) { dialogScripts_.push_back(std::move(script)); }
