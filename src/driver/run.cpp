@@ -9,6 +9,7 @@
 #include "driver/restart.h"
 #include "identity/identity_defaults.h"
 #include "integration/integration.h"
+#include "integration/windows_settings.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/text.h"

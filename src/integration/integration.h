@@ -1,11 +1,15 @@
-// Browsers and Windows fitted to the site realm.
+// Browsers and Windows fitted to the site realm, each browser only when it is
+// closed or after the user was warned.
 #pragma once
+
+#include <string>
 
 namespace kestrup {
 
-// Firefox, Internet Explorer and the LSA settings for every local user.
+// Firefox and Internet Explorer for every local user, then the credential
+// manager's LSA option and the LSA's KDC list.
 void ConfigureBrowsersAndLsa(bool reallySilent);
-// The computer's TCP/IP domain.
-void SetTcpipDomain();
+// True when a process whose executable's base name is exeName (without case) runs.
+bool IsProcessRunning(const std::string& exeName);
 
 }  // namespace kestrup
