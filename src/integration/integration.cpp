@@ -1,13 +1,60 @@
 #include "integration/integration.h"
 
+#include "driver/message_boxes.h"
+#include "integration/firefox.h"
 #include "integration/windows_settings.h"
+#include "platform/handles.h"
+#include "platform/text.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <vector>
 
 namespace kestrup {
 
-// Not built yet: the browser and LSA settings are being added.
-void ConfigureBrowsersAndLsa(bool) {}
-bool IsProcessRunning(const std::string&) { return false; }
-// Not built yet: the TCP/IP domain setting is being added.
-void SetTcpipDomain() {}
+namespace {
+
+constexpr DWORD kMaxProcesses = 2048;
+
+// Configures a browser when it is closed, or after the user was asked to close
+// it; a browser running during a really silent run is left alone.
+template <typename Configure>
+void ConfigureBrowser(const char* exeName, const char* warning, bool reallySilent, Configure configure) {
+    if (IsProcessRunning(exeName)) {
+        if (reallySilent) return;
+        ShowWarning(warning, "Kerberos for Windows Installer");  // asks once; does not wait for the browser to go
+    }
+    configure();
+}
+
+}  // namespace
+
+bool IsProcessRunning(const std::string& exeName) {
+    std::vector<DWORD> ids(kMaxProcesses);
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids.data(), kMaxProcesses * sizeof(DWORD), &bytes)) return false;
+    for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
+        KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
+        if (!process) continue;
+        HMODULE module = nullptr;
+        DWORD needed = 0;
+        if (!EnumProcessModules(process.get(), &module, sizeof module, &needed)) continue;
+        char name[255] = "";
+        if (GetModuleBaseNameA(process.get(), module, name, sizeof name) == 0) continue;
+        if (EqualsNoCase(name, exeName)) return true;
+    }
+    return false;
+}
+
+void ConfigureBrowsersAndLsa(bool reallySilent) {
+    ConfigureBrowser("firefox.exe", "To complete the installation of Kerberos for Windows, please shut down Firefox.",
+                     reallySilent, ConfigureFirefoxProfiles);
+    ConfigureBrowser("iexplore.exe",
+                     "To complete the installation of Kerberos for Windows, please shut down Internet Explorer.",
+                     reallySilent, ConfigureInternetExplorer);
+    SetMsLsaListForAllUsers();
+    WriteKdcNames();
+}
 
 }  // namespace kestrup

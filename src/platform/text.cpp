@@ -71,4 +71,12 @@ int TextToInt(const std::string& text, int* value) {
 
 std::string IntToText(int value) { return std::to_string(value); }
 
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
 }  // namespace kestrup

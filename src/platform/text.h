@@ -26,5 +26,7 @@ void AddTrailingBackslash(std::string& path);
 // Values beyond the 32-bit range are clamped rather than left undefined.
 int TextToInt(const std::string& text, int* value);
 std::string IntToText(int value);
+// Whole-text comparison folding only A to Z, like _stricmp in the C locale.
+bool EqualsNoCase(const std::string& a, const std::string& b);
 
 }  // namespace kestrup

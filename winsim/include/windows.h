@@ -406,6 +406,15 @@ LANGID WINAPI GetUserDefaultLangID(void);
 // Short (8.3) paths
 DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
 
+// Registry hives
+LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
+LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
+
+// Processes of other programs
+#define PROCESS_QUERY_INFORMATION 0x0400
+#define PROCESS_VM_READ 0x0010
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+
 // Drives
 #define DRIVE_UNKNOWN 0
 #define DRIVE_NO_ROOT_DIR 1

@@ -385,6 +385,22 @@ std::vector<std::string> Machine::OpenHandleKinds() const {
     return kinds;
 }
 
+namespace {
+bool Holds(const std::shared_ptr<RegKey>& tree, const std::shared_ptr<RegKey>& key) {
+    if (tree == key) return true;
+    for (auto& [name, child] : tree->subkeys)
+        if (Holds(child, key)) return true;
+    return false;
+}
+}  // namespace
+
+int Machine::OpenKeysInside(const std::shared_ptr<RegKey>& tree) const {
+    int n = 0;
+    for (auto& [id, h] : handles_)
+        if (h.kind == "key" && h.key && Holds(tree, h.key)) ++n;
+    return n;
+}
+
 int Machine::ReleaseLoadedLibraries() {
     int released = 0;
     for (auto it = handles_.begin(); it != handles_.end();) {

@@ -133,6 +133,21 @@ struct Library {
     DWORD loadError = 0;  // non-zero: loading fails with this error (its DllMain refused, say)
 };
 
+struct HiveEvent {
+    std::string operation;  // "load" or "unload"
+    std::string subkey;
+    std::string file;       // for loads
+    LONG result = 0;
+};
+
+// Another program's process, as the process list shows it.
+struct RunningProcess {
+    DWORD pid = 0;
+    std::string exePath;        // its first module
+    bool accessDenied = false;  // OpenProcess fails
+    bool noModules = false;     // EnumProcessModules fails (a system process, say)
+};
+
 // A drive letter: its type and, for a network drive, the share it is mapped to.
 struct Drive {
     UINT type = DRIVE_FIXED;
@@ -228,6 +243,18 @@ public:
     // Called as each box appears, before it is answered: lets a test look at the
     // machine's state at that moment.
     std::function<void(const MessageBoxShown&)> onBox;
+
+    // ---- user hives -------------------------------------------------------
+    // An NTUSER.DAT file with the keys it holds. A hive in use (the logged-on
+    // user's) cannot be loaded.
+    RegKey& AddHiveFile(const std::string& path, bool inUse = false);
+    std::map<std::string, std::shared_ptr<RegKey>, NoCaseLess> hiveFiles;
+    std::set<std::string, NoCaseLess> hivesInUse;
+    std::vector<HiveEvent> hiveEvents;
+    int OpenKeysInside(const std::shared_ptr<RegKey>& tree) const;  // open key handles into this tree
+
+    // ---- other programs' processes -----------------------------------------
+    std::vector<RunningProcess> processes;
 
     // ---- drives and network connections ---------------------------------------
     std::map<char, Drive> drives{{'C', Drive{DRIVE_FIXED, ""}}};  // by upper-case letter
