@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The site settings are checked when CMake configures: each bad value must stop
+# the configuration with a message naming the setting; good ones must pass and
+# size the KdcNames block from the names.
+set -u
+settings=$(dirname "$0")/../../cmake/SiteSettings.cmake
+pass=0 fail=0
+expect() {  # expect ok|error "message part" -Dvar=value...
+    local want=$1 part=$2; shift 2
+    local out rc
+    out=$(cmake "$@" -P "$settings" 2>&1); rc=$?
+    if { [ "$want" = ok ] && [ $rc -eq 0 ] && grep -q -- "$part" <<<"$out"; } ||
+       { [ "$want" = error ] && [ $rc -ne 0 ] && grep -q -- "$part" <<<"$out"; }; then
+        pass=$((pass + 1))
+    else
+        fail=$((fail + 1)); echo "FAIL: $* (wanted $want with \"$part\"):"; echo "$out" | sed 's/^/    /'
+    fi
+}
+expect ok "KdcNames block 70 bytes"
+expect ok "KdcNames block 55 bytes" -DKESTRUP_SITE_KDC1=a.b.edu
+expect ok "domain example.org" -DKESTRUP_SITE_DOMAIN=example.org
+expect error "KESTRUP_SITE_DOMAIN=\"Example.EDU\"" -DKESTRUP_SITE_DOMAIN=Example.EDU
+expect error "must contain .edu" -DKESTRUP_SITE_DOMAIN=example.xyz
+expect error "must not contain" -DKESTRUP_SITE_DOMAIN=pelnetid.edu
+expect error "too long" -DKESTRUP_SITE_DOMAIN=$(printf 'a%.0s' {1..60}).edu
+expect error "without blanks" "-DKESTRUP_SITE_DOMAIN=exa mple.edu"
+expect error "must not be empty" -DKESTRUP_SITE_KDC2=
+expect error "KESTRUP_SITE_KDC3" -DKESTRUP_SITE_KDC3=kdc
+expect error "KESTRUP_SITE_AFS_CELL" "-DKESTRUP_SITE_AFS_CELL=a\"b.edu"
+expect error "must be an http" -DKESTRUP_SITE_INFO_PAGE=ftp://x.edu/
+expect error "KESTRUP_SITE_CALENDAR_PAGE" "-DKESTRUP_SITE_CALENDAR_PAGE=https://a b/"
+echo "site settings: $pass passed, $fail failed"
+[ $fail -eq 0 ]
