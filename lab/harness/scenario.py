@@ -47,6 +47,8 @@ class Scenario:
         self.calls = d.get("calls", [])
         self.no_calls = d.get("no_calls", [])
         self.files = d.get("files", [])
+        # [[place]] stub = "klist.exe", path = 'C:\\...\\klist.exe': a built stub copied into the prefix first.
+        self.place = d.get("place", [])
 
 
 def load_all(directory, only=None):
@@ -256,6 +258,11 @@ def run_scenario(s, env, screen, out_root):
             for spec in box.get("check", []):
                 check_live_value(o, pfx, spec, "while %r is shown" % box["title"])
 
+        stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+        for p in s.place:
+            dest = pfx.unix_path(_fill(p["path"], fills))
+            os.makedirs(os.path.dirname(dest), exist_ok=True)
+            shutil.copy(os.path.join(stubs, p["stub"]), dest)
         rc, seen, trace_text = run_kestrup(pfx, s.switches, screen, artefacts, s.boxes, s.tolerate,
                                            s.timeout, o, on_box)
         o.exit = rc
