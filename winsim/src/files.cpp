@@ -134,7 +134,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     Machine& m = Count("CreateFileA");
-    std::string path = lpFileName ? lpFileName : "";
+    std::string path = m.RealPath(lpFileName ? lpFileName : "");
     FileEntry* e = m.FindFile(path);
     auto fail = [&](DWORD error) {
         m.lastError = error;
@@ -142,17 +142,24 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     };
     // A symbolic link is followed to its target unless the caller asks for the link itself.
     if (e && !e->linkTarget.empty() && !(dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)) {
-        path = e->linkTarget;
+        path = m.RealPath(e->linkTarget);
         e = m.FindFile(path);
     }
-    if (e && e->directory) return fail(ERROR_ACCESS_DENIED);
+    // Folders open only with backup semantics, and only as they are.
+    bool folder = e && e->directory;
+    if (folder && (!(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) || dwCreationDisposition == CREATE_NEW ||
+                   dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING))
+        return fail(ERROR_ACCESS_DENIED);
     bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
     if (e) {
         if (dwCreationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
-        if ((writes || dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) &&
+        if (!folder && (writes || dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING ||
+                        (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)) &&
             (e->attributes & FILE_ATTRIBUTE_READONLY))
             return fail(ERROR_ACCESS_DENIED);
-        if (m.FileSharingConflict(path, dwDesiredAccess, dwShareMode, false)) return fail(ERROR_SHARING_VIOLATION);
+        if (m.FileSharingConflict(e->path, dwDesiredAccess, dwShareMode, false) ||
+            ((dwDesiredAccess & DELETE) && m.FileSharingConflict(e->path, 0, 0, true)))
+            return fail(ERROR_SHARING_VIOLATION);
         if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) e->data.clear();
         m.lastError = (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
                           ? ERROR_ALREADY_EXISTS
@@ -171,8 +178,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     Machine::Handle h;
     h.kind = "file";
     h.filePath = m.FindFile(path)->path;
-    h.fileAccess = dwDesiredAccess;
+    h.fileAccess = dwDesiredAccess | ((dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) ? DELETE : 0);
     h.fileShare = dwShareMode;
+    h.deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
     return m.NewHandle(std::move(h));
 }
 
@@ -213,14 +221,16 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     }
     size_t n = nNumberOfBytesToWrite;
     bool short_write = false;
-    if (m.diskSpace >= 0 && static_cast<long long>(n) > m.diskSpace) {
-        n = static_cast<size_t>(m.diskSpace);  // a full disk takes what fits, then fails
+    // Only what grows the file takes disk space; overwriting takes none.
+    size_t inPlace = h->filePos < e->data.size() ? std::min(n, e->data.size() - h->filePos) : 0;
+    if (m.diskSpace >= 0 && static_cast<long long>(n - inPlace) > m.diskSpace) {
+        n = inPlace + static_cast<size_t>(m.diskSpace);  // a full disk takes what fits, then fails
         short_write = true;
     }
     if (e->data.size() < h->filePos + n) e->data.resize(h->filePos + n);
     if (n) std::memcpy(&e->data[h->filePos], lpBuffer, n);
     h->filePos += n;
-    if (m.diskSpace >= 0) m.diskSpace -= static_cast<long long>(n);
+    if (m.diskSpace >= 0) m.diskSpace -= static_cast<long long>(n - std::min(n, inPlace));
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);
     if (short_write) {
         m.lastError = 112;  // ERROR_DISK_FULL
@@ -241,7 +251,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
-    if (m.FileSharingConflict(path, 0, 0, true)) {
+    if (m.FileSharingConflict(e->path, 0, 0, true)) {
         m.lastError = ERROR_SHARING_VIOLATION;
         return FALSE;
     }
@@ -257,7 +267,9 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         return FALSE;
     }
     std::string closedFile = h->kind == "file" ? h->filePath : std::string();
+    bool deleteNow = h->deleteOnClose;
     BOOL closed = m.CloseHandleEntry(hObject);
+    if (deleteNow) m.RemoveFile(closedFile);
     if (!closedFile.empty() && m.onFileClosed) m.onFileClosed(closedFile);
     return closed;
 }

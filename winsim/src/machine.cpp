@@ -290,11 +290,30 @@ void Machine::AddFile(const std::string& path, const std::string& data, DWORD at
     files_[path] = FileEntry{path, false, attributes, data};
 }
 
-void Machine::RemoveFile(const std::string& path) { files_.erase(Trimmed(path)); }
+void Machine::RemoveFile(const std::string& path) {
+    auto it = files_.find(RealPath(Trimmed(path)));
+    if (it == files_.end()) return;
+    // The content lives on under the file's other names, if it has any.
+    FileEntry* heir = nullptr;
+    for (auto& [name, entry] : files_) {
+        if (entry.hardLinkOf.empty() || UpperAscii(entry.hardLinkOf) != UpperAscii(it->second.path)) continue;
+        if (!heir) {
+            heir = &entry;
+            std::string heirPath = entry.path;
+            entry = it->second;
+            entry.path = heirPath;
+            entry.hardLinkOf.clear();
+        } else {
+            entry.hardLinkOf = heir->path;
+        }
+    }
+    files_.erase(it);
+}
 
 FileEntry* Machine::FindFile(const std::string& path) {
     auto alias = shortAliases.find(Trimmed(path));
-    auto it = files_.find(alias != shortAliases.end() ? alias->second : Trimmed(path));
+    auto it = files_.find(RealPath(alias != shortAliases.end() ? alias->second : Trimmed(path)));
+    if (it != files_.end() && !it->second.hardLinkOf.empty()) it = files_.find(it->second.hardLinkOf);
     return it == files_.end() ? nullptr : &it->second;
 }
 

@@ -118,6 +118,10 @@ struct FileEntry {
     std::vector<std::pair<WORD, WORD>> translations;
     std::map<std::string, std::string> fileVersions;
     std::string linkTarget;  // a symbolic link (with FILE_ATTRIBUTE_REPARSE_POINT): opens follow it
+    // A further name of another file (a hard link): the path of the entry that
+    // holds the content; lookups of this name reach that entry.
+    std::string hardLinkOf;
+    DWORD fileIndex = 0;  // identity that GetFileInformationByHandle reports; 0 until first asked
 };
 
 // An account that LookupAccountNameA knows.
@@ -312,6 +316,19 @@ public:
     // test act as another program between the product's steps.
     std::function<void(const std::string& path)> onFileClosed;
 
+    // ---- links, delayed deletions, flush faults -------------------------------
+    // A second name for an existing file: both paths reach one content.
+    void AddHardLink(const std::string& path, const std::string& existing);
+    // A directory junction at path leading to target; folders below it are reached through it.
+    void AddJunction(const std::string& path, const std::string& target);
+    // How many names the file at path has (1 for a plain file, 0 when absent).
+    int LinkCount(const std::string& path);
+    // The path with every link on the way to its last part followed (the last part stays as it is).
+    std::string RealPath(const std::string& path);
+    std::vector<std::string> delayedDeletions;  // MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT), in order
+    DWORD moveFileExError = 0;                  // non-zero: MoveFileExA fails with this error
+    bool flushFails = false;                    // FlushFileBuffers fails with ERROR_DISK_FULL
+
     // ---- bookkeeping -------------------------------------------------------
     // How often each Win32 function was called.
     std::map<std::string, int> calls;
@@ -334,6 +351,7 @@ public:
         size_t filePos = 0;
         DWORD fileAccess = 0;
         DWORD fileShare = 0;
+        bool deleteOnClose = false;  // FILE_FLAG_DELETE_ON_CLOSE
     };
     HANDLE NewHandle(Handle h);
     Handle* GetHandle(HANDLE h, const char* kind);

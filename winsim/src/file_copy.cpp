@@ -1,0 +1,153 @@
+// File copies, delayed deletions, file identity, the file pointer and flushing
+// over the machine's file table.
+#include <windows.h>
+#include <winsim/machine.h>
+
+#include <algorithm>
+#include <cstring>
+
+using winsim::FileEntry;
+using winsim::Machine;
+
+namespace {
+
+Machine& Count(const char* function) {
+    Machine& m = Machine::Current();
+    ++m.calls[function];
+    return m;
+}
+
+BOOL Fail(Machine& m, DWORD error) {
+    m.lastError = error;
+    return FALSE;
+}
+
+// The entry an open of path reaches: links on the way and at the name followed.
+FileEntry* Reach(Machine& m, const std::string& path, std::string& reached) {
+    reached = m.RealPath(path);
+    FileEntry* e = m.FindFile(reached);
+    for (int hops = 0; e && !e->linkTarget.empty() && hops < 32; ++hops) {
+        reached = m.RealPath(e->linkTarget);
+        e = m.FindFile(reached);
+    }
+    if (e) reached = e->path;
+    return e;
+}
+
+Machine::Handle* FileHandleOf(Machine& m, HANDLE h) { return m.GetHandle(h, "file"); }
+
+}  // namespace
+
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+    Machine& m = Count("CopyFileA");
+    std::string sourcePath, destinationPath;
+    FileEntry* source = Reach(m, lpExistingFileName ? lpExistingFileName : "", sourcePath);
+    if (!source) return Fail(m, ERROR_FILE_NOT_FOUND);
+    if (source->directory) return Fail(m, ERROR_ACCESS_DENIED);
+    if (m.FileSharingConflict(sourcePath, GENERIC_READ, FILE_SHARE_READ, false)) return Fail(m, ERROR_SHARING_VIOLATION);
+    const std::string data = source->data;
+    const DWORD attributes = source->attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT;
+
+    FileEntry* destination = Reach(m, lpNewFileName ? lpNewFileName : "", destinationPath);
+    if (destination) {
+        if (bFailIfExists) return Fail(m, ERROR_FILE_EXISTS);
+        if (destination->directory || (destination->attributes & FILE_ATTRIBUTE_READONLY))
+            return Fail(m, ERROR_ACCESS_DENIED);
+        if (m.FileSharingConflict(destinationPath, GENERIC_WRITE, 0, false)) return Fail(m, ERROR_SHARING_VIOLATION);
+    } else {
+        size_t slash = destinationPath.find_last_of('\\');
+        FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(destinationPath.substr(0, slash));
+        bool rootParent = slash == 2 && destinationPath[1] == ':';
+        if (!rootParent && (!parent || !parent->directory)) return Fail(m, ERROR_PATH_NOT_FOUND);
+        m.AddFile(destinationPath, "", attributes);
+        destination = m.FindFile(destinationPath);
+    }
+    // Like WriteFile: a full disk takes what fits of the copy, which then fails.
+    size_t n = data.size();
+    bool full = m.diskSpace >= 0 && static_cast<long long>(n) > m.diskSpace;
+    if (full) n = static_cast<size_t>(m.diskSpace);
+    destination->data = data.substr(0, n);
+    if (m.diskSpace >= 0) m.diskSpace -= static_cast<long long>(n);
+    if (full) return Fail(m, ERROR_DISK_FULL);
+    destination->attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    Machine& m = Count("MoveFileExA");
+    if (lpNewFileName || !(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT))
+        throw winsim::SimulationError("MoveFileExA: only deletion at the next start is simulated");
+    if (m.moveFileExError) return Fail(m, m.moveFileExError);
+    m.delayedDeletions.push_back(lpExistingFileName ? lpExistingFileName : "");
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    Machine& m = Count("GetFileInformationByHandle");
+    Machine::Handle* h = FileHandleOf(m, hFile);
+    if (!h || !lpFileInformation) return Fail(m, ERROR_INVALID_HANDLE);
+    FileEntry* e = m.FindFile(h->filePath);
+    if (!e) return Fail(m, ERROR_FILE_NOT_FOUND);
+    static DWORD nextIndex = 0;
+    if (e->fileIndex == 0) e->fileIndex = ++nextIndex;
+    std::memset(lpFileInformation, 0, sizeof *lpFileInformation);
+    lpFileInformation->dwFileAttributes = e->attributes | (e->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    lpFileInformation->dwVolumeSerialNumber = 0x4B550000u | static_cast<BYTE>(winsim::UpperAscii(e->path)[0]);
+    lpFileInformation->nFileSizeLow = static_cast<DWORD>(e->data.size());
+    lpFileInformation->nNumberOfLinks = static_cast<DWORD>(e->directory ? 1 : m.LinkCount(e->path));
+    lpFileInformation->nFileIndexLow = e->fileIndex;
+    return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+    Machine& m = Count("SetFilePointer");
+    Machine::Handle* h = FileHandleOf(m, hFile);
+    FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
+    if (!e) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return INVALID_SET_FILE_POINTER;
+    }
+    long long distance = lpDistanceToMoveHigh
+                             ? static_cast<long long>((static_cast<unsigned long long>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+                                                      static_cast<DWORD>(lDistanceToMove))
+                             : lDistanceToMove;
+    long long base = dwMoveMethod == FILE_BEGIN     ? 0
+                     : dwMoveMethod == FILE_CURRENT ? static_cast<long long>(h->filePos)
+                                                    : static_cast<long long>(e->data.size());
+    long long position = base + distance;
+    if (position < 0) {
+        m.lastError = ERROR_NEGATIVE_SEEK;
+        return INVALID_SET_FILE_POINTER;
+    }
+    h->filePos = static_cast<size_t>(position);
+    if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
+    m.lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(position);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    Machine& m = Count("SetEndOfFile");
+    Machine::Handle* h = FileHandleOf(m, hFile);
+    if (!h) return Fail(m, ERROR_INVALID_HANDLE);
+    if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);
+    FileEntry* e = m.FindFile(h->filePath);
+    if (!e) return Fail(m, ERROR_FILE_NOT_FOUND);
+    if (h->filePos > e->data.size()) {
+        long long growth = static_cast<long long>(h->filePos - e->data.size());
+        if (m.diskSpace >= 0 && growth > m.diskSpace) return Fail(m, ERROR_DISK_FULL);
+        if (m.diskSpace >= 0) m.diskSpace -= growth;
+    }
+    e->data.resize(h->filePos);
+    return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+    Machine& m = Count("FlushFileBuffers");
+    Machine::Handle* h = FileHandleOf(m, hFile);
+    if (!h) return Fail(m, ERROR_INVALID_HANDLE);
+    if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);
+    if (m.flushFails) return Fail(m, ERROR_DISK_FULL);
+    return TRUE;
+}

@@ -1,0 +1,65 @@
+// Links in the machine's file table: hard links (further names of one file),
+// directory junctions that paths below them pass through, and the resolution
+// of a path through them.
+#include <windows.h>
+#include <winsim/machine.h>
+
+namespace winsim {
+
+namespace {
+
+std::string WithoutTrailingBackslashes(std::string path) {
+    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+std::string Machine::RealPath(const std::string& path) {
+    std::string p = WithoutTrailingBackslashes(path);
+    size_t last = p.find_last_of('\\');
+    if (last == std::string::npos || last + 1 == p.size()) return p;
+    // Every folder on the way is followed when it is a link; the last part is not.
+    std::string resolved;
+    size_t start = 0;
+    int hops = 0;
+    while (start < last) {
+        size_t end = p.find('\\', start);
+        if (end == std::string::npos || end > last) end = last;
+        resolved += (resolved.empty() ? "" : "\\") + p.substr(start, end - start);
+        start = end + 1;
+        auto it = files_.find(resolved);
+        while (it != files_.end() && !it->second.linkTarget.empty() && hops++ < 32) {
+            resolved = WithoutTrailingBackslashes(it->second.linkTarget);
+            it = files_.find(resolved);
+        }
+    }
+    return resolved + "\\" + p.substr(last + 1);
+}
+
+void Machine::AddHardLink(const std::string& path, const std::string& existing) {
+    FileEntry* target = FindFile(existing);
+    if (!target || target->directory) throw SimulationError("no file " + existing + " to link to");
+    std::string primary = target->path;
+    AddFile(path, "", target->attributes);
+    files_[path].hardLinkOf = primary;
+}
+
+void Machine::AddJunction(const std::string& path, const std::string& target) {
+    std::string p = WithoutTrailingBackslashes(path);
+    AddDirectory(p);
+    FileEntry& e = files_[p];
+    e.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    e.linkTarget = target;
+}
+
+int Machine::LinkCount(const std::string& path) {
+    FileEntry* e = FindFile(path);
+    if (!e) return 0;
+    int names = 1;
+    for (auto& [name, entry] : files_)
+        if (!entry.hardLinkOf.empty() && UpperAscii(entry.hardLinkOf) == UpperAscii(e->path)) ++names;
+    return names;
+}
+
+}  // namespace winsim
