@@ -39,6 +39,9 @@ public:
         if (valid()) Traits::Close(h_);
         h_ = Traits::Invalid();
     }
+    // Gives the handle up without closing it, for a caller that closes it and
+    // needs the answer.
+    Type release() { return std::exchange(h_, Traits::Invalid()); }
 
 private:
     Type h_ = Traits::Invalid();

@@ -1,0 +1,130 @@
+#include "platform/file_ops.h"
+
+#include "support/machine_fixture.h"
+
+#include "platform/handles.h"
+
+using namespace kestrup;
+using namespace kestrup_test;
+
+namespace {
+
+constexpr char kWininit[] = "C:\\WINDOWS\\WININIT.INI";
+
+class FileOpsTest : public MachineTest {
+protected:
+    void UseWindows98() { m.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222); }
+    void UseWindowsXp() { m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, 2); }
+};
+
+TEST_F(FileOpsTest, CopyReplacesReadOnlyDestination) {
+    m.AddFile("C:\\Data\\new.txt", "new");
+    m.AddFile("C:\\Data\\old.txt", "old", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    std::string error = "stale";
+    EXPECT_TRUE(CopyFileOver("C:\\Data\\new.txt", "C:\\Data\\old.txt", error));
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(m.FindFile("C:\\Data\\old.txt")->data, "new");
+    EXPECT_FALSE(m.FindFile("C:\\Data\\old.txt")->attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(FileOpsTest, CopyOfMissingSourceGivesTheSystemText) {
+    std::string error;
+    EXPECT_FALSE(CopyFileOver("C:\\Data\\missing.txt", "C:\\Data\\out.txt", error));
+    EXPECT_EQ(error, "The system cannot find the file specified.");
+    EXPECT_FALSE(m.FindFile("C:\\Data\\out.txt"));
+}
+
+TEST_F(FileOpsTest, DeleteOfReadOnlyFileNotInUseIsImmediate) {
+    UseWindowsXp();
+    m.AddFile("C:\\Data\\ro.txt", "x", FILE_ATTRIBUTE_READONLY);
+    std::string error = "stale";
+    bool deferred = true;
+    EXPECT_TRUE(DeleteFileOrDefer("C:\\Data\\ro.txt", error, deferred));
+    EXPECT_FALSE(deferred);
+    EXPECT_EQ(error, "");
+    EXPECT_FALSE(m.FindFile("C:\\Data\\ro.txt"));
+    EXPECT_TRUE(m.delayedDeletions.empty());
+}
+
+TEST_F(FileOpsTest, FileInUseOnNtIsDeletedAtTheNextStart) {
+    UseWindowsXp();
+    m.AddFile("C:\\Data\\busy.txt", "x");
+    FileHandle other(CreateFileA("C:\\Data\\busy.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(other);
+    std::string error = "stale";
+    bool deferred = false;
+    EXPECT_TRUE(DeleteFileOrDefer("C:\\Data\\busy.txt", error, deferred));
+    EXPECT_TRUE(deferred);
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(m.FindFile("C:\\Data\\busy.txt"));
+    EXPECT_EQ(m.delayedDeletions, std::vector<std::string>{"C:\\Data\\busy.txt"});
+    EXPECT_FALSE(m.FindFile(kWininit));
+}
+
+TEST_F(FileOpsTest, RefusedDelayedDeletionOnNtGivesTheSystemText) {
+    UseWindowsXp();
+    m.moveFileExError = ERROR_ACCESS_DENIED;
+    m.systemMessages[ERROR_ACCESS_DENIED] = "Access is denied.\r\n";
+    std::string error;
+    bool deferred = true;
+    EXPECT_FALSE(DeleteFileOrDefer("C:\\Data\\missing.txt", error, deferred));
+    EXPECT_FALSE(deferred);
+    EXPECT_EQ(error, "Access is denied.");
+}
+
+TEST_F(FileOpsTest, Windows95FamilyWritesWininitOnceWithItsHeader) {
+    UseWindows98();
+    m.AddFile("C:\\Program Files\\Long Folder Name\\first.txt");
+    m.AddFile("C:\\Data\\second.txt");
+    std::string error;
+    EXPECT_TRUE(ScheduleDeleteAtRestart("C:\\Program Files\\Long Folder Name\\first.txt", error));
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(m.FindFile(kWininit)->data, "[rename]\r\nNUL=C:\\PROGRA~1\\LONGFO~1\\first.txt\r\n");
+    EXPECT_TRUE(ScheduleDeleteAtRestart("C:\\Data\\second.txt", error));
+    EXPECT_EQ(m.FindFile(kWininit)->data,
+              "[rename]\r\nNUL=C:\\PROGRA~1\\LONGFO~1\\first.txt\r\nNUL=C:\\Data\\second.txt\r\n");
+    EXPECT_TRUE(m.delayedDeletions.empty());
+}
+
+TEST_F(FileOpsTest, Windows95FamilyAppendsToAnExistingWininit) {
+    UseWindows98();
+    m.AddFile(kWininit, "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\n");
+    std::string error;
+    bool deferred = false;
+    // A path with no short form is written as it is.
+    EXPECT_TRUE(DeleteFileOrDefer("C:\\Gone\\file.txt", error, deferred));
+    EXPECT_TRUE(deferred);
+    EXPECT_EQ(m.FindFile(kWininit)->data, "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\nNUL=C:\\Gone\\file.txt\r\n");
+}
+
+TEST_F(FileOpsTest, WininitThatCannotBeWrittenIsReported) {
+    UseWindows98();
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+    } cases[] = {
+        {"cannot be created", [&] { m.windowsDirectory = "C:\\NoSuchFolder"; }},
+        {"read-only", [&] { m.AddFile(kWininit, "[rename]\r\n", FILE_ATTRIBUTE_READONLY); }},
+        {"disk full", [&] { m.diskSpace = 4; }},
+    };
+    for (const Case& c : cases) {
+        c.arrange();
+        std::string error;
+        EXPECT_FALSE(ScheduleDeleteAtRestart("C:\\Data\\x.txt", error)) << c.what;
+        EXPECT_EQ(error, "Unable to write to file: " + m.windowsDirectory + "\\WININIT.INI to WININIT.INI") << c.what;
+        m.windowsDirectory = "C:\\WINDOWS";
+        m.diskSpace = -1;
+        m.RemoveFile(kWininit);
+    }
+}
+
+TEST_F(FileOpsTest, WindowsDirectoryWithoutTrailingBackslash) {
+    std::string directory = "x";
+    EXPECT_TRUE(WindowsDirectory(directory));
+    EXPECT_EQ(directory, "C:\\WINDOWS");
+    m.windowsDirectory = "C:\\" + std::string(MAX_PATH, 'w');
+    EXPECT_FALSE(WindowsDirectory(directory));
+    EXPECT_EQ(directory, "");
+}
+
+}  // namespace
