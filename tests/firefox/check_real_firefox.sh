@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Checks the installer's prefs.js rewriting against real Firefox (Debian's
+# firefox-esr, installed when missing):
+#   1. Firefox makes a profile and writes its prefs.js, with a trusted-URIs list
+#      of its own longer than 4095 characters (set through user.js, then removed);
+#   2. the installer's code rewrites that prefs.js (rewrite_prefs, on the
+#      simulated Windows);
+#   3. Firefox starts on it again and writes prefs.js anew when it exits.
+# Passes when Firefox reported no parse error, wrote the file itself (LF line
+# ends again), and its trusted list is the old list followed by the site
+# domain, with SSPI off and a preference after it still there. A control run
+# first shows that this Firefox does report a broken statement.
+# Usage: tests/firefox/check_real_firefox.sh [HOST_BUILD_DIR]   (default build/host)
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/host}
+
+source scripts/lib/deps.sh
+kestrup_need_packages firefox-esr || exit 1
+if [ ! -f "$build/build.ninja" ]; then
+    if [ "$build" != build/host ]; then echo "check_real_firefox: $build is not configured" >&2; exit 1; fi
+    cmake --preset host >/dev/null || exit 1
+fi
+cmake --build "$build" --target rewrite_prefs >/dev/null || { echo "check_real_firefox: build failed" >&2; exit 1; }
+domain=$(sed -n 's/^constexpr char kDomain\[\] = "\(.*\)";$/\1/p' "$build/generated/site_constants.h")
+[ -n "$domain" ] || { echo "check_real_firefox: no site domain in $build" >&2; exit 1; }
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export HOME=$work/home MOZ_CRASHREPORTER_DISABLE=1 MOZ_DISABLE_AUTO_SAFE_MODE=1
+mkdir -p "$HOME"
+
+fail() { echo "check_real_firefox: FAILED: $*" >&2; exit 1; }
+
+# Runs Firefox headless on a profile for a few seconds, then ends it the way a
+# user's logout does (SIGTERM), after which it writes prefs.js.
+run_firefox() {
+    local profile=$1 log=$2 i
+    timeout 60 firefox-esr --headless --no-remote --profile "$profile" about:blank >"$log" 2>&1 &
+    pid=$!
+    for i in $(seq 1 40); do [ -s "$profile/prefs.js" ] && break; sleep 0.25; done
+    sleep 4
+    kill -TERM "$pid" 2>/dev/null
+    for i in $(seq 1 60); do kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    pid=
+    [ -s "$profile/prefs.js" ] || fail "Firefox wrote no prefs.js in $profile (see $log)"
+}
+
+# The existing list: 400 hosts, about 8000 characters on one line.
+list="intranet.example"
+for i in $(seq 1 400); do list="$list, h$i.example"; done
+
+# 1. Firefox's own prefs.js.
+profile=$work/profile
+mkdir -p "$profile"
+{
+    echo "user_pref(\"network.negotiate-auth.trusted-uris\", \"$list\");"
+    echo 'user_pref("zzz.kestrup.check.marker", true);'
+} >"$profile/user.js"
+run_firefox "$profile" "$work/first.log"
+rm "$profile/user.js"
+grep -qF "user_pref(\"network.negotiate-auth.trusted-uris\", \"$list\");" "$profile/prefs.js" ||
+    fail "Firefox did not write the trusted list into prefs.js"
+
+# Control: the same file with its trusted-URIs line broken after 4095
+# characters, as a reader in pieces would leave it; Firefox must report it.
+control=$work/control
+cp -r "$profile" "$control"
+python3 - "$control/prefs.js" <<'EOF'
+import sys
+path = sys.argv[1]
+lines = open(path, newline="").read().split("\n")
+for i, line in enumerate(lines):
+    if line.startswith('user_pref("network.negotiate-auth.trusted-uris"'):
+        lines[i] = line[:4095] + ', site");\n' + line[4095:]
+open(path, "w", newline="").write("\n".join(lines))
+EOF
+run_firefox "$control" "$work/control.log"
+grep -qi "parse error" "$work/control.log" ||
+    fail "control: Firefox reported no parse error for a broken line, so this check could not see one"
+
+# 2. The installer rewrites it (for an account domain that turns SSPI off).
+"$build/rewrite_prefs" "$profile/prefs.js" "$work/rewritten.js" "KESTRUP-PC" || fail "rewrite_prefs failed"
+grep -q $'\r' "$work/rewritten.js" || fail "the rewritten file has no CR LF line ends"
+cp "$work/rewritten.js" "$profile/prefs.js"
+
+# 3. Firefox reads it and writes it again.
+run_firefox "$profile" "$work/second.log"
+if grep -i "parse error" "$work/second.log"; then fail "Firefox reported a parse error for the rewritten prefs.js"; fi
+grep -q $'\r' "$profile/prefs.js" && fail "Firefox did not write prefs.js again on exit"
+grep -qF "user_pref(\"network.negotiate-auth.trusted-uris\", \"$list, $domain\");" "$profile/prefs.js" ||
+    fail "the site domain is not at the end of Firefox's trusted list"
+grep -qF 'user_pref("network.auth.use-sspi", false);' "$profile/prefs.js" || fail "SSPI is not off"
+grep -qF 'user_pref("zzz.kestrup.check.marker", true);' "$profile/prefs.js" ||
+    fail "Firefox dropped a preference that follows the rewritten lines"
+
+echo "check_real_firefox: passed ($(firefox-esr --version 2>/dev/null | tr -d '\n'); site domain $domain)"
