@@ -56,10 +56,6 @@ std::string DefaultStatement() { return TrustedUrisStatement(site::kDomain); }
 
 std::string MergedStatement(const std::string& list) { return TrustedUrisStatement(list + ", " + site::kDomain); }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && FindNoCase(a, b) == 1;
-}
-
 // The site domain as a member of a list: after a blank, after a comma or
 // before a comma (substring tests without regard to case).
 bool NamesSiteDomain(const std::string& text) {
