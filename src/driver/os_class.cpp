@@ -6,15 +6,20 @@
 
 namespace kestrup {
 
-OSVERSIONINFOA QueryOsVersion() {
+OSVERSIONINFOA QueryOsVersion(bool* answered) {
     OSVERSIONINFOA record = {};
     record.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    GetVersionExA(&record);  // a failed query leaves the record zeroed: an unknown NT 0.0
+    bool ok = GetVersionExA(&record) != FALSE;
+    if (!ok) record = OSVERSIONINFOA{};
+    if (answered) *answered = ok;
     return record;
 }
 
 int GetOsClass(std::string& osDescription) {
-    OSVERSIONINFOA v = QueryOsVersion();
+    bool answered = false;
+    OSVERSIONINFOA v = QueryOsVersion(&answered);
+    // A zeroed record would read as Win32s: without an answer the Windows is unknown.
+    if (!answered) return kOsUnknown;
     int code = kOsUnknown;
     std::string work;
     switch (v.dwPlatformId) {

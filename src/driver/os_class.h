@@ -22,11 +22,12 @@ enum OsClassCode : int {
     kOsVista = 10,
 };
 
-// The basic 148-byte version record as GetVersionExA fills it.
-OSVERSIONINFOA QueryOsVersion();
+// The basic 148-byte version record as GetVersionExA fills it; all zero when
+// the query fails (answered is then false).
+OSVERSIONINFOA QueryOsVersion(bool* answered = nullptr);
 // OsClass; for a recognised platform also OsDescription, e.g.
 // "Windows XP  Service Pack 2 Ver 5.1 (2600)". An unknown platform gives 0 and
-// leaves the description as it was.
+// leaves the description as it was, and so does a version query that fails.
 int GetOsClass(std::string& osDescription);
 // The service pack number in an OsDescription; 0 when there is none.
 int ServicePackNumber(const std::string& osDescription);

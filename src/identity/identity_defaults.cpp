@@ -21,18 +21,6 @@ constexpr char kMarkerKey[] = "Software\\Halvern\\KFW";
 constexpr char kKerberos5Key[] = "Software\\MIT\\kerberos5";
 constexpr char kIdentityKey[] = "Software\\MIT\\NetIDMgr\\KCDB\\Identity\\";
 
-// Whole-text comparison that folds only the letters A to Z.
-bool EqualsNoCaseAscii(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // The candidate principal from the first source that yields one.
 std::string ChooseCandidate(const std::string& user, bool winDomain) {
     std::string candidate;
@@ -73,7 +61,7 @@ void ConfigureDefaultIdentity() {
     if (RegFindValueName(HKEY_CURRENT_USER, kMarkerKey, principal)) return;  // configured by an earlier run
     std::string ccname;
     if (RegReadString(HKEY_CURRENT_USER, kKerberos5Key, "ccname", ccname) && !ccname.empty() &&
-        EqualsNoCaseAscii(ccname, principal))
+        EqualsNoCase(ccname, principal))
         return;
 
     // Each write is made whatever became of the ones before it; the marker comes last.

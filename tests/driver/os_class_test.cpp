@@ -48,6 +48,13 @@ TEST_F(OsClassTest, UnknownPlatformLeavesTheDescription) {
     EXPECT_EQ(description, "unchanged");
 }
 
+TEST_F(OsClassTest, FailedVersionQueryIsUnknown) {
+    m.versionQueryFails = true;
+    std::string description = "unchanged";
+    EXPECT_EQ(GetOsClass(description), 0);
+    EXPECT_EQ(description, "unchanged");
+}
+
 TEST_F(OsClassTest, QueryAsksForTheBasicRecord) {
     m.SetVersion(2, 5, 1, 2600, 3);
     OSVERSIONINFOA v = QueryOsVersion();
