@@ -12,11 +12,6 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 // "S-1-5-21-a-b-c-rid" as Windows lays a SID out in memory: revision, count of
 // sub-authorities, the 48-bit authority big-endian, the sub-authorities little-endian.
@@ -46,7 +41,7 @@ std::vector<BYTE> SidBytes(const std::string& text) {
 }  // namespace
 
 DWORD WINAPI WNetGetUserA(LPCSTR lpName, LPSTR lpUserName, LPDWORD lpnLength) {
-    Machine& m = Count("WNetGetUserA");
+    Machine& m = winsim::Call("WNetGetUserA");
     DWORD result = NO_ERROR;
     if (m.logonUserError) {
         result = m.logonUserError;
@@ -66,7 +61,7 @@ DWORD WINAPI WNetGetUserA(LPCSTR lpName, LPSTR lpUserName, LPDWORD lpnLength) {
 
 BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
                                LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse) {
-    Machine& m = Count("LookupAccountNameA");
+    Machine& m = winsim::Call("LookupAccountNameA");
     auto fail = [&](DWORD error) {
         m.lastError = error;
         return FALSE;

@@ -10,11 +10,6 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 // The drive letter of "X:" or "X:\", or 0.
 char DriveLetter(LPCSTR name) {
@@ -26,14 +21,14 @@ char DriveLetter(LPCSTR name) {
 }  // namespace
 
 UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
-    Machine& m = Count("GetDriveTypeA");
+    Machine& m = winsim::Call("GetDriveTypeA");
     char letter = DriveLetter(lpRootPathName);
     auto it = m.drives.find(letter);
     return it == m.drives.end() ? DRIVE_NO_ROOT_DIR : it->second.type;
 }
 
 DWORD WINAPI WNetGetConnectionA(LPCSTR lpLocalName, LPSTR lpRemoteName, LPDWORD lpnLength) {
-    Machine& m = Count("WNetGetConnectionA");
+    Machine& m = winsim::Call("WNetGetConnectionA");
     char letter = DriveLetter(lpLocalName);
     m.driveQueries.push_back(letter);
     auto it = m.drives.find(letter);
@@ -48,7 +43,7 @@ DWORD WINAPI WNetGetConnectionA(LPCSTR lpLocalName, LPSTR lpRemoteName, LPDWORD 
 }
 
 DWORD WINAPI WNetCancelConnection2A(LPCSTR lpName, DWORD dwFlags, BOOL fForce) {
-    Machine& m = Count("WNetCancelConnection2A");
+    Machine& m = winsim::Call("WNetCancelConnection2A");
     m.connectionCancels.push_back({lpName ? lpName : "", dwFlags, fForce});
     char letter = DriveLetter(lpName);
     auto it = m.drives.find(letter);

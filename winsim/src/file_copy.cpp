@@ -11,11 +11,6 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 BOOL Fail(Machine& m, DWORD error) {
     m.lastError = error;
@@ -39,7 +34,7 @@ Machine::Handle* FileHandleOf(Machine& m, HANDLE h) { return m.GetHandle(h, "fil
 }  // namespace
 
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
-    Machine& m = Count("CopyFileA");
+    Machine& m = winsim::Call("CopyFileA");
     std::string sourcePath, destinationPath;
     FileEntry* source = Reach(m, lpExistingFileName ? lpExistingFileName : "", sourcePath);
     if (!source) return Fail(m, ERROR_FILE_NOT_FOUND);
@@ -75,7 +70,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
-    Machine& m = Count("MoveFileExA");
+    Machine& m = winsim::Call("MoveFileExA");
     if (lpNewFileName || !(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT))
         throw winsim::SimulationError("MoveFileExA: only deletion at the next start is simulated");
     if (m.moveFileExError) return Fail(m, m.moveFileExError);
@@ -85,7 +80,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
-    Machine& m = Count("GetFileInformationByHandle");
+    Machine& m = winsim::Call("GetFileInformationByHandle");
     Machine::Handle* h = FileHandleOf(m, hFile);
     if (!h || !lpFileInformation) return Fail(m, ERROR_INVALID_HANDLE);
     FileEntry* e = m.FindFile(h->filePath);
@@ -102,7 +97,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
 }
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
-    Machine& m = Count("SetFilePointer");
+    Machine& m = winsim::Call("SetFilePointer");
     Machine::Handle* h = FileHandleOf(m, hFile);
     FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
     if (!e) {
@@ -128,7 +123,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
-    Machine& m = Count("SetEndOfFile");
+    Machine& m = winsim::Call("SetEndOfFile");
     Machine::Handle* h = FileHandleOf(m, hFile);
     if (!h) return Fail(m, ERROR_INVALID_HANDLE);
     if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);
@@ -144,7 +139,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-    Machine& m = Count("FlushFileBuffers");
+    Machine& m = winsim::Call("FlushFileBuffers");
     Machine::Handle* h = FileHandleOf(m, hFile);
     if (!h) return Fail(m, ERROR_INVALID_HANDLE);
     if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);

@@ -11,19 +11,7 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
-std::string Narrow(LPCWSTR text) {
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n) - 1);
-    return out;
-}
 
 void FillFindData(const FileEntry& e, const std::string& name, LPWIN32_FIND_DATAW data) {
     std::memset(data, 0, sizeof *data);
@@ -46,8 +34,8 @@ bool HasWildcards(const std::string& s) { return s.find_first_of("*?") != std::s
 }  // namespace
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
-    Machine& m = Count("FindFirstFileW");
-    std::string path = Narrow(lpFileName);
+    Machine& m = winsim::Call("FindFirstFileW");
+    std::string path = winsim::Narrow(lpFileName);
     size_t slash = path.find_last_of('\\');
     if (slash == std::string::npos || slash + 1 == path.size()) {
         m.lastError = ERROR_FILE_NOT_FOUND;
@@ -84,7 +72,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
 }
 
 BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
-    Machine& m = Count("FindNextFileW");
+    Machine& m = winsim::Call("FindNextFileW");
     Machine::Handle* h = m.GetHandle(hFindFile, "find");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
@@ -100,7 +88,7 @@ BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
-    Machine& m = Count("FindClose");
+    Machine& m = winsim::Call("FindClose");
     if (!m.GetHandle(hFindFile, "find")) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -109,7 +97,7 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
-    Machine& m = Count("GetFileAttributesA");
+    Machine& m = winsim::Call("GetFileAttributesA");
     FileEntry* e = m.FindFile(lpFileName ? lpFileName : "");
     if (!e) {
         m.lastError = ERROR_FILE_NOT_FOUND;
@@ -119,7 +107,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    Machine& m = Count("SetFileAttributesA");
+    Machine& m = winsim::Call("SetFileAttributesA");
     FileEntry* e = m.FindFile(lpFileName ? lpFileName : "");
     if (!e) {
         m.lastError = ERROR_FILE_NOT_FOUND;
@@ -133,7 +121,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
-    Machine& m = Count("CreateFileA");
+    Machine& m = winsim::Call("CreateFileA");
     std::string path = m.RealPath(lpFileName ? lpFileName : "");
     FileEntry* e = m.FindFile(path);
     auto fail = [&](DWORD error) {
@@ -186,7 +174,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPVOID) {
-    Machine& m = Count("ReadFile");
+    Machine& m = winsim::Call("ReadFile");
     Machine::Handle* h = m.GetHandle(hFile, "file");
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
     if (!h || !(h->fileAccess & GENERIC_READ)) {
@@ -207,7 +195,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPVOID) {
-    Machine& m = Count("WriteFile");
+    Machine& m = winsim::Call("WriteFile");
     Machine::Handle* h = m.GetHandle(hFile, "file");
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     if (!h || !(h->fileAccess & GENERIC_WRITE)) {
@@ -240,7 +228,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    Machine& m = Count("DeleteFileA");
+    Machine& m = winsim::Call("DeleteFileA");
     std::string path = lpFileName ? lpFileName : "";
     FileEntry* e = m.FindFile(path);
     if (!e) {
@@ -260,7 +248,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    Machine& m = Count("CloseHandle");
+    Machine& m = winsim::Call("CloseHandle");
     Machine::Handle* h = m.GetHandle(hObject, nullptr);
     if (!h || h->kind == "key" || h->kind == "find" || h->kind == "library") {
         m.lastError = ERROR_INVALID_HANDLE;

@@ -17,18 +17,8 @@ RegKey& Machine::AddHiveFile(const std::string& path, bool inUse) {
 
 }  // namespace winsim
 
-namespace {
-
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
-
-}  // namespace
-
 LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
-    Machine& m = Count("RegLoadKeyA");
+    Machine& m = winsim::Call("RegLoadKeyA");
     std::string subkey = lpSubKey ? lpSubKey : "", file = lpFile ? lpFile : "";
     auto result = [&](LONG r) {
         m.hiveEvents.push_back({"load", subkey, file, r});
@@ -50,7 +40,7 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
 }
 
 LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    Machine& m = Count("RegUnLoadKeyA");
+    Machine& m = winsim::Call("RegUnLoadKeyA");
     std::string subkey = lpSubKey ? lpSubKey : "";
     auto result = [&](LONG r) {
         m.hiveEvents.push_back({"unload", subkey, "", r});

@@ -12,11 +12,6 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 std::string Trim(const std::string& text) {
     size_t begin = text.find_first_not_of(" \t");
@@ -67,7 +62,7 @@ std::optional<std::string> IniValue(const std::string& text, const std::string& 
 
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
                                       DWORD nSize, LPCSTR lpFileName) {
-    Machine& m = Count("GetPrivateProfileStringA");
+    Machine& m = winsim::Call("GetPrivateProfileStringA");
     if (!lpAppName || !lpKeyName)
         throw winsim::SimulationError("GetPrivateProfileStringA: section and key lists are not simulated");
     if (!lpReturnedString || nSize == 0) return 0;
@@ -84,7 +79,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
 }
 
 UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
-    Machine& m = Count("GetPrivateProfileIntA");
+    Machine& m = winsim::Call("GetPrivateProfileIntA");
     std::optional<std::string> text = IniText(m, lpFileName ? lpFileName : "");
     std::optional<std::string> value =
         text && lpAppName && lpKeyName ? IniValue(*text, lpAppName, lpKeyName) : std::nullopt;

@@ -22,11 +22,6 @@ void Machine::AddLibrary(const std::string& path, std::map<std::string, FARPROC>
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 std::string Directory(const std::string& path) {
     size_t slash = path.find_last_of('\\');
@@ -72,7 +67,7 @@ std::string FindLibrary(Machine& m, std::string name) {
 }  // namespace
 
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
-    Machine& m = Count("LoadLibraryA");
+    Machine& m = winsim::Call("LoadLibraryA");
     std::string path = FindLibrary(m, lpLibFileName ? lpLibFileName : "");
     if (path.empty()) {
         m.lastError = ERROR_MOD_NOT_FOUND;
@@ -92,7 +87,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-    Machine& m = Count("GetProcAddress");
+    Machine& m = winsim::Call("GetProcAddress");
     Machine::Handle* h = m.GetHandle(reinterpret_cast<HANDLE>(hModule), "library");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
@@ -113,7 +108,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-    Machine& m = Count("FreeLibrary");
+    Machine& m = winsim::Call("FreeLibrary");
     if (!m.GetHandle(reinterpret_cast<HANDLE>(hLibModule), "library")) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;

@@ -27,6 +27,21 @@ bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
     return a.size() < b.size();
 }
 
+Machine& Call(const char* function) {
+    Machine& m = Machine::Current();
+    ++m.calls[function];
+    return m;
+}
+
+std::string Narrow(LPCWSTR text) {
+    if (!text) return "";
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n) - 1);
+    return out;
+}
+
 std::vector<std::string> SplitPath(const std::string& path) {
     std::vector<std::string> parts;
     std::string cur;

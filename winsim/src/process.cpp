@@ -12,20 +12,7 @@ using winsim::ProcessStart;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
-std::string Narrow(LPCWSTR text) {
-    if (!text) return "";
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n) - 1);
-    return out;
-}
 
 BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info) {
     if (start.commandLine.size() > 32767) {
@@ -78,7 +65,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
                            LPSECURITY_ATTRIBUTES, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
                            LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation) {
-    Machine& m = Count("CreateProcessA");
+    Machine& m = winsim::Call("CreateProcessA");
     ProcessStart s;
     s.application = lpApplicationName ? lpApplicationName : "";
     s.commandLine = lpCommandLine ? lpCommandLine : "";
@@ -99,15 +86,15 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
                            LPSECURITY_ATTRIBUTES, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
                            LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation) {
-    Machine& m = Count("CreateProcessW");
+    Machine& m = winsim::Call("CreateProcessW");
     ProcessStart s;
     s.wide = true;
-    s.application = Narrow(lpApplicationName);
-    s.commandLine = Narrow(lpCommandLine);
+    s.application = winsim::Narrow(lpApplicationName);
+    s.commandLine = winsim::Narrow(lpCommandLine);
     s.inheritHandles = bInheritHandles;
     s.creationFlags = dwCreationFlags;
     s.environmentInherited = lpEnvironment == nullptr;
-    s.currentDirectory = Narrow(lpCurrentDirectory);
+    s.currentDirectory = winsim::Narrow(lpCurrentDirectory);
     if (lpStartupInfo) {
         if (lpStartupInfo->cb != sizeof(STARTUPINFOW))
             throw winsim::SimulationError("CreateProcessW with a start-up record of the wrong size");
@@ -118,7 +105,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD) {
-    Machine& m = Count("WaitForSingleObject");
+    Machine& m = winsim::Call("WaitForSingleObject");
     if (!m.GetHandle(hHandle, "process")) {
         m.lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
@@ -127,7 +114,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD) {
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
-    Machine& m = Count("GetExitCodeProcess");
+    Machine& m = winsim::Call("GetExitCodeProcess");
     Machine::Handle* h = m.GetHandle(hProcess, "process");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;

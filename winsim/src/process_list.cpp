@@ -10,11 +10,6 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 const winsim::RunningProcess* ProcessOf(Machine& m, HANDLE h) {
     Machine::Handle* handle = m.GetHandle(h, "process");
@@ -27,7 +22,7 @@ const winsim::RunningProcess* ProcessOf(Machine& m, HANDLE h) {
 }  // namespace
 
 BOOL WINAPI EnumProcesses(DWORD* lpidProcess, DWORD cb, LPDWORD lpcbNeeded) {
-    Machine& m = Count("EnumProcesses");
+    Machine& m = winsim::Call("EnumProcesses");
     DWORD n = 0;
     // As Windows does, a list longer than the buffer is cut without an error.
     for (auto& p : m.processes) {
@@ -39,7 +34,7 @@ BOOL WINAPI EnumProcesses(DWORD* lpidProcess, DWORD cb, LPDWORD lpcbNeeded) {
 }
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
-    Machine& m = Count("OpenProcess");
+    Machine& m = winsim::Call("OpenProcess");
     for (auto& p : m.processes) {
         if (p.pid != dwProcessId) continue;
         if (p.accessDenied) break;
@@ -55,7 +50,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
 }
 
 BOOL WINAPI EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, LPDWORD lpcbNeeded) {
-    Machine& m = Count("EnumProcessModules");
+    Machine& m = winsim::Call("EnumProcessModules");
     const winsim::RunningProcess* p = ProcessOf(m, hProcess);
     Machine::Handle* h = m.GetHandle(hProcess, "process");
     if (!p || p->noModules || !(h->fileAccess & PROCESS_QUERY_INFORMATION) || !(h->fileAccess & PROCESS_VM_READ)) {
@@ -68,7 +63,7 @@ BOOL WINAPI EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, LP
 }
 
 DWORD WINAPI GetModuleBaseNameA(HANDLE hProcess, HMODULE, LPSTR lpBaseName, DWORD nSize) {
-    Machine& m = Count("GetModuleBaseNameA");
+    Machine& m = winsim::Call("GetModuleBaseNameA");
     const winsim::RunningProcess* p = ProcessOf(m, hProcess);
     if (!p || nSize == 0) {
         m.lastError = ERROR_INVALID_HANDLE;

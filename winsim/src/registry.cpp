@@ -10,11 +10,6 @@ using winsim::RegValue;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 bool IsPredefined(HKEY key) {
     return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER || key == HKEY_CLASSES_ROOT || key == HKEY_USERS;
@@ -45,7 +40,7 @@ bool WritableHandle(Machine& m, HKEY key) {
 }  // namespace
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
-    Machine& m = Count("RegOpenKeyExA");
+    Machine& m = winsim::Call("RegOpenKeyExA");
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     LONG error;
@@ -60,7 +55,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
 
 LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
                             const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
-    Machine& m = Count("RegCreateKeyExA");
+    Machine& m = winsim::Call("RegCreateKeyExA");
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     if (!WritableHandle(m, hKey)) return ERROR_ACCESS_DENIED;
@@ -76,7 +71,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
-    Machine& m = Count("RegCloseKey");
+    Machine& m = winsim::Call("RegCloseKey");
     if (IsPredefined(hKey)) return ERROR_SUCCESS;
     if (!m.GetKeyHandle(hKey)) return ERROR_INVALID_HANDLE;
     m.CloseHandleEntry(reinterpret_cast<HANDLE>(hKey));
@@ -85,7 +80,7 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
 
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                              LPDWORD lpcbData) {
-    Machine& m = Count("RegQueryValueExA");
+    Machine& m = winsim::Call("RegQueryValueExA");
     LONG error;
     auto key = KeyOf(m, hKey, &error);
     if (!key) return error;
@@ -106,7 +101,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpT
 }
 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
-    Machine& m = Count("RegSetValueExA");
+    Machine& m = winsim::Call("RegSetValueExA");
     LONG error;
     auto key = KeyOf(m, hKey, &error);
     if (!key) return error;
@@ -124,7 +119,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
 
 LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    Machine& m = Count("RegEnumValueA");
+    Machine& m = winsim::Call("RegEnumValueA");
     LONG error;
     auto key = KeyOf(m, hKey, &error);
     if (!key) return error;
@@ -151,7 +146,7 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
 
 LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR, LPDWORD,
                           PFILETIME) {
-    Machine& m = Count("RegEnumKeyExA");
+    Machine& m = winsim::Call("RegEnumKeyExA");
     LONG error;
     auto key = KeyOf(m, hKey, &error);
     if (!key) return error;
@@ -167,14 +162,14 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
 }
 
 LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName) {
-    Machine& m = Count("RegEnumKeyA");
+    Machine& m = winsim::Call("RegEnumKeyA");
     --m.calls["RegEnumKeyExA"];
     DWORD size = cchName;
     return RegEnumKeyExA(hKey, dwIndex, lpName, &size, nullptr, nullptr, nullptr, nullptr);
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    Machine& m = Count("RegDeleteValueA");
+    Machine& m = winsim::Call("RegDeleteValueA");
     LONG error;
     auto key = KeyOf(m, hKey, &error);
     if (!key) return error;
@@ -189,7 +184,7 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    Machine& m = Count("RegDeleteKeyA");
+    Machine& m = winsim::Call("RegDeleteKeyA");
     LONG error;
     auto parent = KeyOf(m, hKey, &error);
     if (!parent) return error;

@@ -10,11 +10,6 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 // A version-information block: "VSIM", then records of a key and its data,
 // each preceded by its length. VerQueryValueA hands out pointers into it, as
@@ -47,7 +42,7 @@ std::string VersionBlock(const winsim::FileEntry& e) {
 
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
                             va_list*) {
-    Machine& m = Count("FormatMessageA");
+    Machine& m = winsim::Call("FormatMessageA");
     auto it = m.systemMessages.find(dwMessageId);
     if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || it == m.systemMessages.end()) {
         m.lastError = 317;  // ERROR_MR_MID_NOT_FOUND
@@ -70,7 +65,7 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LP
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
-    Machine& m = Count("LocalFree");
+    Machine& m = winsim::Call("LocalFree");
     if (!hMem) return nullptr;
     if (!m.localAllocations.erase(hMem)) throw winsim::SimulationError("LocalFree of memory the system did not allocate");
     std::free(hMem);
@@ -78,7 +73,7 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
 }
 
 DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) {
-    Machine& m = Count("GetFileVersionInfoSizeA");
+    Machine& m = winsim::Call("GetFileVersionInfoSizeA");
     if (lpdwHandle) *lpdwHandle = 0;
     winsim::FileEntry* e = m.FindFile(lptstrFilename ? lptstrFilename : "");
     if (!e || e->directory) {
@@ -93,7 +88,7 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) 
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOID lpData) {
-    Machine& m = Count("GetFileVersionInfoA");
+    Machine& m = winsim::Call("GetFileVersionInfoA");
     winsim::FileEntry* e = m.FindFile(lptstrFilename ? lptstrFilename : "");
     if (!e) {
         m.lastError = ERROR_FILE_NOT_FOUND;
@@ -105,7 +100,7 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOI
 }
 
 BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, UINT* puLen) {
-    Count("VerQueryValueA");
+    winsim::Call("VerQueryValueA");
     const char* p = static_cast<const char*>(pBlock);
     if (std::memcmp(p, "VSIM", 4) != 0) throw winsim::SimulationError("VerQueryValueA on a block not read by GetFileVersionInfoA");
     std::string wanted = winsim::UpperAscii(lpSubBlock ? lpSubBlock : "");
@@ -129,10 +124,10 @@ BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer
     }
 }
 
-LANGID WINAPI GetUserDefaultLangID(void) { return Count("GetUserDefaultLangID").userLanguage; }
+LANGID WINAPI GetUserDefaultLangID(void) { return winsim::Call("GetUserDefaultLangID").userLanguage; }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
-    Machine& m = Count("GetShortPathNameA");
+    Machine& m = winsim::Call("GetShortPathNameA");
     std::string path = lpszLongPath ? lpszLongPath : "";
     if (m.shortPathFails) {
         m.lastError = ERROR_ACCESS_DENIED;
@@ -175,7 +170,7 @@ DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD c
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                                LPARAM dwInitParam) {
-    Machine& m = Count("DialogBoxParamA");
+    Machine& m = winsim::Call("DialogBoxParamA");
     winsim::DialogShown shown;
     uintptr_t id = reinterpret_cast<uintptr_t>(lpTemplateName);
     shown.templateName = id < 0x10000 ? "#" + std::to_string(id) : std::string(lpTemplateName);
@@ -200,7 +195,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND hWndParent
 }
 
 BOOL WINAPI EndDialog(HWND, INT_PTR nResult) {
-    Machine& m = Count("EndDialog");
+    Machine& m = winsim::Call("EndDialog");
     m.dialogEnded = true;
     m.dialogResult = nResult;
     return TRUE;

@@ -10,11 +10,6 @@ using winsim::Machine;
 
 namespace {
 
-Machine& Count(const char* function) {
-    Machine& m = Machine::Current();
-    ++m.calls[function];
-    return m;
-}
 
 // Copies text into a caller's buffer the way the GetXxxDirectoryA calls do:
 // the length without terminator on success, the size needed (with terminator)
@@ -54,7 +49,7 @@ DWORD WINAPI GetLastError(void) { return Machine::Current().lastError; }
 void WINAPI SetLastError(DWORD dwErrCode) { Machine::Current().lastError = dwErrCode; }
 
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
-    Machine& m = Count("ExpandEnvironmentStringsA");
+    Machine& m = winsim::Call("ExpandEnvironmentStringsA");
     std::string src = lpSrc ? lpSrc : "", out;
     size_t i = 0;
     while (i < src.size()) {
@@ -81,7 +76,7 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
 }
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
-    Machine& m = Count("GetEnvironmentVariableA");
+    Machine& m = winsim::Call("GetEnvironmentVariableA");
     auto it = m.Env().find(lpName ? lpName : "");
     if (it == m.Env().end()) {
         m.lastError = 203;  // ERROR_ENVVAR_NOT_FOUND
@@ -91,7 +86,7 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
 }
 
 DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength) {
-    Count("CharUpperBuffA");
+    winsim::Call("CharUpperBuffA");
     for (DWORD i = 0; i < cchLength; ++i)
         lpsz[i] = static_cast<char>(UpperCp1252(static_cast<unsigned char>(lpsz[i])));
     return cchLength;
@@ -104,7 +99,7 @@ LPSTR WINAPI CharUpperA(LPSTR lpsz) {
 
 int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
                                int cchWideChar) {
-    Machine& m = Count("MultiByteToWideChar");
+    Machine& m = winsim::Call("MultiByteToWideChar");
     size_t n = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     if (cchWideChar == 0) return static_cast<int>(n);
     if (static_cast<size_t>(cchWideChar) < n) {
@@ -117,7 +112,7 @@ int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiBy
 
 int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                                int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
-    Machine& m = Count("WideCharToMultiByte");
+    Machine& m = winsim::Call("WideCharToMultiByte");
     size_t n = 0;
     if (cchWideChar < 0)
         while (lpWideCharStr[n++] != 0) {
@@ -142,7 +137,7 @@ int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideCh
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-    Machine& m = Count("GetVersionExA");
+    Machine& m = winsim::Call("GetVersionExA");
     if (m.versionQueryFails || !info) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
@@ -163,7 +158,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-    Machine& m = Count("GetModuleFileNameA");
+    Machine& m = winsim::Call("GetModuleFileNameA");
     if (hModule) {
         m.lastError = ERROR_INVALID_HANDLE;
         return 0;
@@ -183,15 +178,15 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    return CopyOut(Count("GetSystemDirectoryA").systemDirectory, lpBuffer, uSize);
+    return CopyOut(winsim::Call("GetSystemDirectoryA").systemDirectory, lpBuffer, uSize);
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    return CopyOut(Count("GetWindowsDirectoryA").windowsDirectory, lpBuffer, uSize);
+    return CopyOut(winsim::Call("GetWindowsDirectoryA").windowsDirectory, lpBuffer, uSize);
 }
 
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-    return CopyOut(Count("GetTempPathA").tempDirectory, lpBuffer, nBufferLength);
+    return CopyOut(winsim::Call("GetTempPathA").tempDirectory, lpBuffer, nBufferLength);
 }
 
 // ---- token and shutdown -------------------------------------------------------
@@ -208,7 +203,7 @@ const PrivilegeName kPrivileges[] = {
 HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
-    Machine& m = Count("OpenProcessToken");
+    Machine& m = winsim::Call("OpenProcessToken");
     if (m.openTokenFails || ProcessHandle != GetCurrentProcess() || !TokenHandle) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
@@ -221,7 +216,7 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 }
 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
-    Machine& m = Count("LookupPrivilegeValueA");
+    Machine& m = winsim::Call("LookupPrivilegeValueA");
     if (lpSystemName) {
         m.lastError = ERROR_NOT_SUPPORTED;
         return FALSE;
@@ -238,7 +233,7 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLu
 
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
                                   DWORD, PTOKEN_PRIVILEGES, PDWORD) {
-    Machine& m = Count("AdjustTokenPrivileges");
+    Machine& m = winsim::Call("AdjustTokenPrivileges");
     Machine::Handle* h = m.GetHandle(TokenHandle, "token");
     if (!h || !(h->fileAccess & TOKEN_ADJUST_PRIVILEGES)) {
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
@@ -269,7 +264,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 }
 
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
-    Machine& m = Count("ExitWindowsEx");
+    Machine& m = winsim::Call("ExitWindowsEx");
     bool enabled = m.privilegesEnabled.count("SeShutdownPrivilege") != 0;
     m.exitWindowsRequests.push_back({uFlags, dwReason, enabled});
     bool needsPrivilege = (uFlags & (EWX_SHUTDOWN | EWX_REBOOT)) != 0;
@@ -283,7 +278,7 @@ BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
 // ---- message boxes -------------------------------------------------------------
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
-    Machine& m = Count("MessageBoxA");
+    Machine& m = winsim::Call("MessageBoxA");
     std::string title = lpCaption ? lpCaption : "Error";
     if (hWnd) throw winsim::SimulationError("message box \"" + title + "\" shown with an owner window");
     m.boxes.push_back({lpText ? lpText : "", title, uType});

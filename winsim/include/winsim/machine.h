@@ -380,6 +380,11 @@ private:
     uintptr_t nextHandle_ = 0x1000;
 };
 
+// Counts one call of a Win32 function on the current machine and returns the machine.
+Machine& Call(const char* function);
+// A UTF-16 text in the machine's ANSI code page; the empty text for null.
+std::string Narrow(LPCWSTR text);
+
 // Splits "A\B\C" into its parts, dropping empty ones.
 std::vector<std::string> SplitPath(const std::string& path);
 // Windows file-name pattern matching with * and ?, A to Z without case.
