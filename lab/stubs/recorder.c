@@ -12,6 +12,8 @@
  *   [start]
  *   module=<full path from GetModuleFileNameA>
  *   cmdline=<GetCommandLineA, verbatim>
+ *   program=<the command line's first token (quotes removed) in its long
+ *            form from GetLongPathNameA; empty when that finds no file>
  *   flags=<STARTUPINFO.dwFlags, decimal>
  *   useshowwindow=<1 when STARTF_USESHOWWINDOW is set, else 0>
  *   showwindow=<STARTUPINFO.wShowWindow, decimal>
@@ -20,8 +22,16 @@
  *
  * Only Win32 calls: the record must not depend on a C runtime's idea of
  * the command line.
+ *
+ * Built with LAB_STUB_AFTER_RECORD defined, the stub calls
+ * lab_stub_after_record() (from another source) once the record is
+ * written: a stub that must also do something, such as an uninstaller.
  */
 #include <windows.h>
+
+#ifdef LAB_STUB_AFTER_RECORD
+void lab_stub_after_record(void);
+#endif
 
 static void append(char *buf, int cap, int *len, const char *s)
 {
@@ -37,9 +47,29 @@ static void append_uint(char *buf, int cap, int *len, unsigned long v)
     append(buf, cap, len, tmp);
 }
 
+/* The program a command line names, as the system finds it: the first token,
+ * quoted or up to the first blank. A short (8.3) name comes back long, so a
+ * record shows which file a short command line really named. */
+static void command_program(char *out, int cap)
+{
+    static char token[MAX_PATH + 1];
+    const char *p = GetCommandLineA();
+    int n = 0;
+    char end = ' ';
+    if (*p == '"') {
+        end = '"';
+        ++p;
+    }
+    while (*p && *p != end && n < MAX_PATH)
+        token[n++] = *p++;
+    token[n] = 0;
+    if (!GetLongPathNameA(token, out, (DWORD)cap))
+        out[0] = 0;
+}
+
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
 {
-    static char module[MAX_PATH + 1], logpath[MAX_PATH + 32], cwd[MAX_PATH + 1];
+    static char module[MAX_PATH + 1], logpath[MAX_PATH + 32], cwd[MAX_PATH + 1], program[MAX_PATH + 1];
     static char rec[65536];
     char *base, *dot;
     int len = 0;
@@ -77,6 +107,9 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     append(rec, sizeof rec, &len, module);
     append(rec, sizeof rec, &len, "\r\ncmdline=");
     append(rec, sizeof rec, &len, GetCommandLineA());
+    command_program(program, sizeof program);
+    append(rec, sizeof rec, &len, "\r\nprogram=");
+    append(rec, sizeof rec, &len, program);
     append(rec, sizeof rec, &len, "\r\nflags=");
     append_uint(rec, sizeof rec, &len, si.dwFlags);
     append(rec, sizeof rec, &len, "\r\nuseshowwindow=");
@@ -93,5 +126,8 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
         return 2;
     WriteFile(f, rec, (DWORD)len, &written, NULL);
     CloseHandle(f);
+#ifdef LAB_STUB_AFTER_RECORD
+    lab_stub_after_record();
+#endif
     return written == (DWORD)len ? 0 : 2;
 }
