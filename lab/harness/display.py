@@ -66,6 +66,17 @@ class Screen:
         r = self._x(["xdotool", "key", "--clearmodifiers"] + keys.split())
         return r is not None and r.returncode == 0
 
+    def geometry(self, wid):
+        """(x, y, width, height) of a window on the screen, or None."""
+        r = self._x(["xdotool", "getwindowgeometry", "--shell", wid])
+        if r is None or r.returncode != 0:
+            return None
+        g = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
+        try:
+            return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+        except (KeyError, ValueError):
+            return None
+
     def photograph(self, path):
         r = self._x(["import", "-window", "root", path], timeout=30)
         return r is not None and r.returncode == 0
@@ -78,3 +89,33 @@ class Screen:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
             self.proc = None
+
+
+def coloured_pixels(png, rect):
+    """The pixels of a photograph inside rect (x, y, width, height) that are not grey:
+    [(x, y, (r, g, b))]. Dialog faces, texts and frames are grey; colour comes from pictures."""
+    x, y, w, h = rect
+    r = subprocess.run(["convert", png, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "ppm:-"],
+                       capture_output=True, timeout=30)
+    if r.returncode != 0:
+        raise RuntimeError("convert %s: %s" % (png, r.stderr.decode(errors="replace").strip()))
+    data = r.stdout
+    # P6 header: magic, width, height, maximum, each followed by one white space or more.
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    pos += 1
+    pw, ph = int(fields[1]), int(fields[2])
+    found = []
+    for j in range(ph):
+        for i in range(pw):
+            o = pos + 3 * (j * pw + i)
+            c = data[o], data[o + 1], data[o + 2]
+            if max(c) - min(c) > 24:
+                found.append((x + i, y + j, c))
+    return found

@@ -1,5 +1,8 @@
 """The lab's Windows Installer packages, built from lab/wix with wixl.
 
+kfw_*: the Kerberos package laid beside kestrup.exe. tessel and openafs:
+earlier software that a scenario installs before the run.
+
 wixl cannot express a failing custom action, so the failing package is the
 installing one with a type-19 action ("error message, then fail") added by
 msibuild after InstallFiles: Windows Installer answers 1603.
@@ -11,6 +14,8 @@ import subprocess
 
 WIX_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wix")
 PACKAGES = ("ok", "reboot", "fail")
+# The site's earlier software, installed into a prefix before a run (tessel.wxs, openafs.wxs).
+EARLIER = ("tessel", "openafs")
 
 FAIL_SQL = [
     "INSERT INTO `CustomAction` (`Action`,`Type`,`Source`,`Target`) "
@@ -45,5 +50,13 @@ def build(stub_dir, out_dir):
                 r = subprocess.run(["msibuild", msi, "-q", q], capture_output=True, text=True)
                 if r.returncode != 0:
                     raise RuntimeError("msibuild failed: %s" % r.stderr.strip())
+        built[p] = msi
+    for p in EARLIER:
+        msi = os.path.join(out_dir, "%s.msi" % p)
+        if os.path.exists(msi):
+            os.remove(msi)
+        r = subprocess.run(["wixl", "-a", "x86", "-o", msi, "%s.wxs" % p], cwd=src, capture_output=True, text=True)
+        if r.returncode != 0 or not os.path.isfile(msi):
+            raise RuntimeError("wixl %s.wxs failed: %s" % (p, r.stderr.strip()))
         built[p] = msi
     return built

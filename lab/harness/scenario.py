@@ -5,8 +5,15 @@ registry values to seed, the switches, the message boxes expected in order
 (with the answer to each and checks made while the box is up), and what must
 hold afterwards: exit value, registry values present or absent, the
 installer log's entries, programs started (stub records) and traced calls.
-Texts may use {progdir} (C:\\Kestrup Setup\\), {package} ({progdir}kfw_release.msi)
-and {InstallDir} (HKLM Software\\MIT\\Kerberos "InstallDir" after the run).
+Texts may use {progdir} (C:\\Kestrup Setup\\), {package} ({progdir}kfw_release.msi),
+{InstallDir} (HKLM Software\\MIT\\Kerberos "InstallDir" after the run) and {infopage}
+(the site information page kestrup.exe was built with).
+
+The machine can be furnished further: "windows" may name a service pack
+("winxp sp2", see wine.windows_values); "engine" puts a msiexec.exe that
+carries that Windows Installer engine version in its place; [[preinstall]]
+installs a lab package through Windows Installer before the run; [[drive]]
+maps a drive letter to a network share.
 """
 
 import os
@@ -16,9 +23,9 @@ import subprocess
 import time
 import tomllib
 
-from . import trace
+from . import display, trace
 from .regfile import REG_DWORD, TYPE_CODES, Registry
-from .wine import PROGRAM_DIR_WIN, Prefix
+from .wine import PROGRAM_DIR_WIN, Prefix, network_drive_value, windows_values
 
 INSTALLER_LOG = "HKLM\\Software\\Halvern\\Kestrup\\InstallerLog"
 KFW_KEY = "HKLM\\Software\\MIT\\Kerberos"
@@ -49,6 +56,16 @@ class Scenario:
         self.files = d.get("files", [])
         # [[place]] stub = "klist.exe", path = 'C:\\...\\klist.exe': a built stub copied into the prefix first.
         self.place = d.get("place", [])
+        # engine = "2.0.2600.2": the stub msiexec-<version>.exe becomes the 32-bit msiexec.exe.
+        self.engine = d.get("engine")
+        # [[preinstall]] package = "tessel", entry = '{product code}': installed with msiexec /qn first;
+        # its uninstall entry (32-bit view) must then exist.
+        self.preinstall = d.get("preinstall", [])
+        # [[drive]] letter = "H", remote = '\\\\server\\share': a network drive.
+        self.drives = d.get("drive", [])
+        # [[traced]] function = "mpr.WNetCancelConnection2A", args = [regex, ...]: every traced call of
+        # the function, in order, its arguments (pointers before strings left out) matching in full.
+        self.traced = d.get("traced", [])
 
 
 def load_all(directory, only=None):
@@ -87,15 +104,19 @@ class Outcome:
         self.problems.append(text)
 
 
-def prepare_prefix(template, workdir, windows, package_path, kestrup, setup_values, scratch):
-    """A scenario's machine: prefix copy, Windows version, trace list, seeded values, program directory."""
+def prepare_prefix(template, workdir, windows, package_path, kestrup, setup_values, scratch, end_setup=True):
+    """A scenario's machine: prefix copy, Windows version, trace list, seeded values, program directory.
+
+    end_setup=False leaves the setup session running for more set-up; the caller ends it.
+    """
     pfx = Prefix(template, workdir)
-    values = [("HKCU\\Software\\Wine", 32, "Version", "REG_SZ", windows),
-              ("HKCU\\Software\\Wine\\Debug", 32, "RelayInclude", "REG_SZ", trace.RELAY_INCLUDE)]
+    values = windows_values(windows) + [
+        ("HKCU\\Software\\Wine\\Debug", 32, "RelayInclude", "REG_SZ", trace.RELAY_INCLUDE)]
     for s in setup_values:
         values.append((s["key"], int(s.get("view", 32)), s.get("name", ""), s.get("type", "REG_SZ"), s["data"]))
     pfx.import_values(values, scratch)
-    pfx.kill()  # end the setup session; the run starts a session of its own
+    if end_setup:
+        pfx.kill()  # end the setup session; the run starts a session of its own
     os.makedirs(pfx.program_dir(), exist_ok=True)
     shutil.copy(kestrup, os.path.join(pfx.program_dir(), "kestrup.exe"))
     if package_path:
@@ -130,7 +151,8 @@ def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout
                     continue
                 time.sleep(0.5)  # let it paint before the photograph
                 shot += 1
-                screen.photograph(os.path.join(artefacts, "%02d-%s.png" % (shot, re.sub(r"\W+", "_", title))))
+                photo = os.path.join(artefacts, "%02d-%s.png" % (shot, re.sub(r"\W+", "_", title)))
+                screen.photograph(photo)
                 seen.append(title)
                 if not expected or expected[0]["title"] != title:
                     want = expected[0]["title"] if expected else "no further window"
@@ -140,6 +162,22 @@ def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout
                 box = expected.pop(0)
                 if on_box:
                     on_box(box)
+                if "no_colour" in box:
+                    check_no_colour(outcome, screen, wid, photo, box)
+                # Keys the window must ignore: it is still there 3 s after each (under
+                # qemu a closed window can take 2 s to go).
+                for keys in box.get("ignored", []):
+                    screen.press(wid, keys)
+                    for _ in range(15):
+                        time.sleep(0.2)
+                        if not screen.is_visible(wid):
+                            break
+                    if not screen.is_visible(wid):
+                        outcome.fail("window %r closed on %r, which it must ignore" % (title, keys))
+                        aborted = True
+                        break
+                if aborted:
+                    break
                 screen.press(wid, box["answer"])
                 for _ in range(50):
                     if not screen.is_visible(wid):
@@ -165,6 +203,27 @@ def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout
     with open(log_path, errors="replace") as f:
         trace_text = f.read()
     return (None if aborted else rc), seen, trace_text
+
+
+def check_no_colour(outcome, screen, wid, photo, box):
+    """Areas of a dialog that only text and buttons (greys) may cover, so that a picture that
+    outgrows its place shows: no_colour = [[x0, y0, x1, y1], ...] in dialog units of a dialog
+    whose client area is units = [width, height], scaled to the window."""
+    g = screen.geometry(wid)
+    if g is None:
+        outcome.fail("no geometry for window %r" % box["title"])
+        return
+    x, y, w, h = g
+    uw, uh = box["units"]
+    for x0, y0, x1, y1 in box["no_colour"]:
+        px0, py0 = x + round(x0 * w / uw), y + round(y0 * h / uh)
+        px1, py1 = x + round(x1 * w / uw), y + round(y1 * h / uh)
+        stray = display.coloured_pixels(photo, (px0, py0, px1 - px0, py1 - py0))
+        if stray:
+            sx, sy, c = stray[0]
+            outcome.fail("window %r: %d coloured pixels in dialog units %s, the first at %.0f,%.0f rgb%s "
+                         "(window %dx%d px)" % (box["title"], len(stray), [x0, y0, x1, y1],
+                                                (sx - x) * uw / w, (sy - y) * uh / h, c, w, h))
 
 
 def check_boxes_traced(outcome, boxes, trace_text, fills):
@@ -242,6 +301,49 @@ def read_stub_records(pfx, stub):
     return records
 
 
+def site_setting(kestrup, name):
+    """A site setting that kestrup.exe was built with, from its build directory's CMake cache."""
+    try:
+        with open(os.path.join(os.path.dirname(kestrup), "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith(name + ":"):
+                    return line.rstrip("\n").partition("=")[2]
+    except OSError:
+        pass
+    return "{%s}" % name
+
+
+def furnish_values(s):
+    """The setup values that the scenario's drives and engine need (Wine reads them when a
+    session starts, so they go in with the other seeded values)."""
+    values = [network_drive_value(d["letter"]) for d in s.drives]
+    if s.engine:
+        # Else Wine reads the version of its built-in msiexec, whatever the file says.
+        values.append(("HKCU\\Software\\Wine\\AppDefaults\\kestrup.exe\\DllOverrides", 32, "msiexec.exe", "REG_SZ",
+                       "native"))
+    return [{"key": k, "view": v, "name": n, "type": t, "data": d} for k, v, n, t, d in values]
+
+
+def furnish(pfx, s, env):
+    """The scenario's network drives, engine and installed packages. Packages install in the
+    setup session, which is ended here."""
+    stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+    for d in s.drives:
+        pfx.map_network_drive(d["letter"], d["remote"])
+    if s.engine:
+        shutil.copy(os.path.join(stubs, "msiexec-%s.exe" % s.engine), pfx.drive_c("windows", "syswow64", "msiexec.exe"))
+    try:
+        for p in s.preinstall:
+            if not pfx.install_msi(env["packages"][p["package"]]):
+                raise RuntimeError("msiexec /i %s /qn failed" % p["package"])
+            entry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + p["entry"]
+            if pfx.reg_query(entry, "DisplayName", 32) is None:
+                raise RuntimeError("%s installed, but its uninstall entry %s is not there" % (p["package"], entry))
+    finally:
+        if s.preinstall:
+            pfx.kill()
+
+
 def run_scenario(s, env, screen, out_root):
     """env: dict with template, kestrup, packages, work."""
     o = Outcome(s.name)
@@ -251,9 +353,12 @@ def run_scenario(s, env, screen, out_root):
     os.makedirs(artefacts)
     package = None if s.package == "none" else env["packages"][s.package]
     pfx = prepare_prefix(env["template"], os.path.join(env["work"], s.name), s.windows, package,
-                         env["kestrup"], s.setup, os.path.join(artefacts, "setup.reg"))
-    fills = {"progdir": PROGRAM_DIR_WIN, "package": PROGRAM_DIR_WIN + "kfw_release.msi"}
+                         env["kestrup"], s.setup + furnish_values(s), os.path.join(artefacts, "setup.reg"),
+                         end_setup=not s.preinstall)
+    fills = {"progdir": PROGRAM_DIR_WIN, "package": PROGRAM_DIR_WIN + "kfw_release.msi",
+             "infopage": site_setting(env["kestrup"], "KESTRUP_SITE_INFO_PAGE")}
     try:
+        furnish(pfx, s, env)
         def on_box(box):
             for spec in box.get("check", []):
                 check_live_value(o, pfx, spec, "while %r is shown" % box["title"])
@@ -304,7 +409,9 @@ def run_scenario(s, env, screen, out_root):
                 o.fail("%s started %d times, expected %d" % (st["stub"], len(recs), st.get("count", 1)))
                 continue
             for r in recs:
-                for field in ("cmdline", "module", "useshowwindow", "showwindow", "cwd"):
+                if "cmdline_re" in st and not re.fullmatch(_fill(st["cmdline_re"], fills), r.get("cmdline", "")):
+                    o.fail("%s cmdline %r does not match %r" % (st["stub"], r.get("cmdline"), st["cmdline_re"]))
+                for field in ("cmdline", "module", "program", "useshowwindow", "showwindow", "cwd"):
                     if field in st:
                         want = _fill(str(st[field]), fills)
                         if r.get(field) != want:
@@ -314,6 +421,11 @@ def run_scenario(s, env, screen, out_root):
             got = trace.calls(trace_text, fn)
             if "(" + args not in ["(" + g + ")" for g in got]:
                 o.fail("call %s not traced (traced: %s)" % (c, got or "none"))
+        for t in s.traced:
+            got = [trace.without_pointers(a) for a in trace.calls(trace_text, t["function"])]
+            want = t.get("args", [])
+            if len(got) != len(want) or not all(re.fullmatch(w, g) for w, g in zip(want, got)):
+                o.fail("traced %s calls %s, expected %s" % (t["function"], got or "none", want or "none"))
         for fn in s.no_calls:
             got = trace.calls(trace_text, fn)
             if got:

@@ -6,6 +6,7 @@ RELAY_INCLUDE = ";".join([
     "user32.MessageBoxA", "user32.ExitWindowsEx",
     "advapi32.RegLoadKeyA", "advapi32.RegUnLoadKeyA",
     "mpr.WNetCancelConnection2A", "kernel32.MoveFileExA",
+    "user32.DialogBoxParamA", "user32.EndDialog", "mpr.WNetGetConnectionA",
 ])
 
 _STR = r'\w+ "((?:[^"\\]|\\.)*)"(\.\.\.)?'
@@ -61,3 +62,8 @@ def calls(trace_text, function):
     """The argument texts of every relayed call of e.g. 'user32.ExitWindowsEx'."""
     pat = re.compile(r"Call %s\((.*)\) ret=" % re.escape(function))
     return [m.group(1) for m in pat.finditer(trace_text)]
+
+
+def without_pointers(args):
+    """Call arguments without the addresses that Wine prints before each string."""
+    return re.sub(r'\b[0-9a-f]{8} (?=")', "", args)

@@ -13,6 +13,33 @@ PROGRAM_DIR_WIN = "C:\\%s\\" % PROGRAM_DIR
 STUB_LOG_DIR = "lab"                         # C:\lab\<stub>.log, see lab/stubs/recorder.c
 
 
+# Service packs that Wine's Version names do not give (winxp is SP3, win2k SP4):
+# without a "Version" value Wine reports what these values say.
+_NT_VERSIONS = {"win2k": ("5.0", "2195"), "winxp": ("5.1", "2600")}
+
+
+def windows_values(windows):
+    """The registry values (key, view, name, type, data) that make Wine report 'windows':
+    a Version name of Wine ("winxp", "vista"), or "win2k spN" / "winxp spN"."""
+    name, _, sp = windows.partition(" ")
+    if not sp:
+        return [("HKCU\\Software\\Wine", 32, "Version", "REG_SZ", name)]
+    if name not in _NT_VERSIONS or not sp.startswith("sp") or not sp[2:].isdigit():
+        raise ValueError("unknown Windows %r" % windows)
+    version, build = _NT_VERSIONS[name]
+    n = int(sp[2:])
+    nt = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion"
+    return [(nt, 32, "CurrentVersion", "REG_SZ", version),
+            (nt, 32, "CurrentBuildNumber", "REG_SZ", build),
+            (nt, 32, "CSDVersion", "REG_SZ", "Service Pack %d" % n if n else ""),
+            ("HKLM\\System\\CurrentControlSet\\Control\\Windows", 64, "CSDVersion", "REG_DWORD", n << 8)]
+
+
+def network_drive_value(letter):
+    """The value (key, view, name, type, data) without which Wine takes a drive for local."""
+    return ("HKLM\\Software\\Wine\\Drives", 64, letter.lower() + ":", "REG_SZ", "network")
+
+
 def base_env(prefix, display=None, debug="-all"):
     env = dict(os.environ)
     env.update(host.QEMU_ENV)
@@ -125,6 +152,21 @@ class Prefix:
         r = self.wine64(["regedit", "/S", scratch])
         if r.returncode != 0:
             raise RuntimeError("regedit /S %s failed: %s" % (scratch, r.stderr[-500:]))
+
+    def map_network_drive(self, letter, remote):
+        """Makes letter: a network drive for \\\\server\\share, backed by a folder under
+        dosdevices\\unc; with network_drive_value(letter) set when the session starts."""
+        parts = [p for p in remote.split("\\") if p]
+        os.makedirs(os.path.join(self.path, "dosdevices", "unc", *parts), exist_ok=True)
+        os.symlink(os.path.join("unc", *parts), os.path.join(self.path, "dosdevices", letter.lower() + ":"))
+
+    def install_msi(self, msi):
+        """Installs a package the way an administrator would (msiexec /i ... /qn); True on success."""
+        os.makedirs(self.drive_c("lab-packages"), exist_ok=True)
+        name = os.path.basename(msi)
+        shutil.copy(msi, self.drive_c("lab-packages", name))
+        r = self.wine64(["msiexec", "/i", "C:\\lab-packages\\" + name, "/qn"], timeout=120)
+        return r.returncode == 0
 
     def reg_query(self, key, name, view=32):
         """A value in the running session: (type name, data text) or None."""
