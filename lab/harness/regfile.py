@@ -61,25 +61,25 @@ def _hex_bytes(text):
     return bytes(int(b, 16) for b in text.split(",") if b)
 
 
-def _decode(spec):
+def _decode(data_text):
     """Decodes the data part of a value line into (type code, python value)."""
-    if spec.startswith('"'):
-        raw, _ = _read_quoted(spec, 0)
+    if data_text.startswith('"'):
+        raw, _ = _read_quoted(data_text, 0)
         return REG_SZ, unescape(raw)
-    m = re.match(r"str\((\d+)\):", spec)
+    m = re.match(r"str\((\d+)\):", data_text)
     if m:
-        raw, _ = _read_quoted(spec, m.end())
+        raw, _ = _read_quoted(data_text, m.end())
         typ = int(m.group(1))
         val = unescape(raw)
         if typ == REG_MULTI_SZ:
             return typ, [s for s in val.split("\0") if s]
         return typ, val
-    if spec.startswith("dword:"):
-        return REG_DWORD, int(spec[6:], 16)
-    m = re.match(r"hex(?:\(([0-9a-fA-F]+)\))?:", spec)
+    if data_text.startswith("dword:"):
+        return REG_DWORD, int(data_text[6:], 16)
+    m = re.match(r"hex(?:\(([0-9a-fA-F]+)\))?:", data_text)
     if m:
         typ = int(m.group(1), 16) if m.group(1) else REG_BINARY
-        data = _hex_bytes(spec[m.end():])
+        data = _hex_bytes(data_text[m.end():])
         if typ in (REG_SZ, REG_EXPAND_SZ):
             return typ, data.decode("utf-16-le", "replace").rstrip("\0")
         if typ == REG_MULTI_SZ:
@@ -89,7 +89,7 @@ def _decode(spec):
         if typ == REG_QWORD and len(data) == 8:
             return typ, int.from_bytes(data, "little")
         return typ, data
-    raise ValueError("unknown value data: %r" % spec)
+    raise ValueError("unknown value data: %r" % data_text)
 
 
 class Value:
