@@ -11,6 +11,7 @@
 #include "integration/integration.h"
 #include "integration/windows_settings.h"
 #include "platform/handles.h"
+#include "platform/launch.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "removal/earlier_software.h"
@@ -88,22 +89,11 @@ void StartCredentialManager() {
     path += "bin\\netidmgr.exe";
     // A path that does not fit MAX_PATH is not started rather than started cut.
     if (path.size() >= MAX_PATH) return;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWMINIMIZED;
-    PROCESS_INFORMATION info = {};
-    std::vector<char> commandLine(path.begin(), path.end());
-    commandLine.push_back('\0');
     // The program is named as well as given as the command line, so that a path
     // with blanks runs exactly this program and never a blank-cut prefix of it
     // (C:\Program.exe for C:\Program Files\...). The command line the credential
-    // manager sees is unchanged.
-    if (CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
-        ProcessHandles handles;
-        handles.adopt(info);  // not waited for; the handles are only released
-    }
+    // manager sees is unchanged. It is not waited for.
+    StartProgramA(path, path, SW_SHOWMINIMIZED, 0, false);
 }
 
 int RunInstallation(HINSTANCE instance, const std::string& commandLine) {

@@ -1,6 +1,7 @@
 #include "identity/principal.h"
 
 #include "platform/handles.h"
+#include "platform/launch.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -151,20 +152,7 @@ bool GetKerberosBinDirectory(std::string& path) {
 }
 
 bool RunHiddenAndWait(const std::string& commandLine) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &info))
-        return false;
-    ProcessHandles handles;
-    handles.adopt(info);
-    WaitForSingleObject(handles.process.get(), INFINITE);
-    return true;
+    return StartProgramA("", commandLine, SW_HIDE, CREATE_NO_WINDOW, true);
 }
 
 bool GetKlistPrincipalName(std::string& name) {

@@ -41,6 +41,24 @@ std::string LastErrorText() {
     return text;
 }
 
+bool StartProgramA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
+                   unsigned long creationFlags, bool wait) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showWindow;
+    PROCESS_INFORMATION info = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, FALSE,
+                        static_cast<DWORD>(creationFlags), nullptr, nullptr, &startup, &info))
+        return false;
+    ProcessHandles handles;
+    handles.adopt(info);
+    if (wait) WaitForSingleObject(handles.process.get(), INFINITE);
+    return true;
+}
+
 bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText) {
     errorText.clear();
     std::vector<WCHAR> wide(kCommandUnits);

@@ -11,6 +11,11 @@ namespace kestrup {
 // program's exit code is not read. On failure errorText is one line:
 // "Unable to run the program: <command line> Error Message: <system text>".
 bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText);
+// Starts a program through the ANSI call with the given show state and
+// creation flags; application may be empty (the command line then names the
+// program). Waits for it to end when wait is set. True when it started.
+bool StartProgramA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
+                   unsigned long creationFlags, bool wait);
 // The calling thread's last error as one line of printable ASCII: the system's
 // text cut at its first control or non-ASCII byte, or the code in decimal.
 std::string LastErrorText();
