@@ -60,11 +60,14 @@ def main():
     env = {"template": template, "kestrup": os.path.abspath(kestrup), "packages": built, "work": work,
            "keep": args.keep}
     screen = Screen()
-    passed = failed = 0
+    passed = failed = skipped = 0
     try:
         for s in scenarios:
             o = scenario.run_scenario(s, env, screen, out)
-            if o.passed:
+            if o.skipped and not o.problems:
+                skipped += 1
+                print("SKIP %s (%.0f s): %s" % (s.name, o.seconds, o.skipped), flush=True)
+            elif o.passed:
                 passed += 1
                 print("PASS %s (%.0f s)" % (s.name, o.seconds), flush=True)
             else:
@@ -73,7 +76,8 @@ def main():
     finally:
         screen.close()
     print("lab: run took %.0f s; artefacts in %s" % (time.time() - t0, os.path.join(out, "artefacts")))
-    print("lab: %d passed, %d failed" % (passed, failed))
+    print("lab: %d passed, %d failed%s" % (passed, failed, ", %d skipped (cannot be staged here)" % skipped
+                                           if skipped else ""))
     return 0 if failed == 0 and passed > 0 else 1
 
 

@@ -62,41 +62,46 @@ def _hex_bytes(text):
 
 
 def _decode(data_text):
-    """Decodes the data part of a value line into (type code, python value)."""
+    """Decodes the data part of a value line into (type code, python value, stored byte count)."""
     if data_text.startswith('"'):
         raw, _ = _read_quoted(data_text, 0)
-        return REG_SZ, unescape(raw)
+        val = unescape(raw)
+        # Wine writes a string without its final terminator.
+        return REG_SZ, val, 2 * (len(val) + 1)
     m = re.match(r"str\((\d+)\):", data_text)
     if m:
         raw, _ = _read_quoted(data_text, m.end())
         typ = int(m.group(1))
         val = unescape(raw)
+        size = 2 * (len(val) + 1)
         if typ == REG_MULTI_SZ:
-            return typ, [s for s in val.split("\0") if s]
-        return typ, val
+            return typ, [s for s in val.split("\0") if s], size
+        return typ, val, size
     if data_text.startswith("dword:"):
-        return REG_DWORD, int(data_text[6:], 16)
+        return REG_DWORD, int(data_text[6:], 16), 4
     m = re.match(r"hex(?:\(([0-9a-fA-F]+)\))?:", data_text)
     if m:
         typ = int(m.group(1), 16) if m.group(1) else REG_BINARY
         data = _hex_bytes(data_text[m.end():])
         if typ in (REG_SZ, REG_EXPAND_SZ):
-            return typ, data.decode("utf-16-le", "replace").rstrip("\0")
+            return typ, data.decode("utf-16-le", "replace").rstrip("\0"), len(data)
         if typ == REG_MULTI_SZ:
-            return typ, [s for s in data.decode("utf-16-le", "replace").split("\0") if s]
+            return typ, [s for s in data.decode("utf-16-le", "replace").split("\0") if s], len(data)
         if typ == REG_DWORD and len(data) == 4:
-            return typ, int.from_bytes(data, "little")
+            return typ, int.from_bytes(data, "little"), 4
         if typ == REG_QWORD and len(data) == 8:
-            return typ, int.from_bytes(data, "little")
-        return typ, data
+            return typ, int.from_bytes(data, "little"), 8
+        return typ, data, len(data)
     raise ValueError("unknown value data: %r" % data_text)
 
 
 class Value:
-    __slots__ = ("name", "type", "data")
+    """size: the data's stored byte count. Wine stores texts in UTF-16, so a text
+    value's size is twice what a program's ANSI call (RegQueryValueExA) reports."""
+    __slots__ = ("name", "type", "data", "size")
 
-    def __init__(self, name, typ, data):
-        self.name, self.type, self.data = name, typ, data
+    def __init__(self, name, typ, data, size=None):
+        self.name, self.type, self.data, self.size = name, typ, data, size
 
     def __eq__(self, other):
         return isinstance(other, Value) and (self.type, self.data) == (other.type, other.data)
@@ -145,10 +150,10 @@ class Hive:
             else:
                 continue
             try:
-                typ, data = _decode(rest)
+                typ, data, size = _decode(rest)
             except ValueError:
                 continue
-            current[vname.lower()] = Value(vname, typ, data)
+            current[vname.lower()] = Value(vname, typ, data, size)
 
     def key(self, path):
         entry = self.keys.get(path.strip("\\").lower())

@@ -13,12 +13,16 @@ The machine can be furnished further: "windows" may name a service pack
 ("winxp sp2", see wine.windows_values); "engine" puts a msiexec.exe that
 carries that Windows Installer engine version in its place; [[preinstall]]
 installs a lab package through Windows Installer before the run; [[drive]]
-maps a drive letter to a network share.
+maps a drive letter to a network share; [[put]] lays files (profiles, hives,
+Firefox's files) into the prefix; [[running]] starts programs that are already
+running when kestrup.exe starts; "hostname" sets the host name that Wine makes
+the computer name (and so the account domain) of the run.
 """
 
 import os
 import re
 import shutil
+import stat
 import subprocess
 import time
 import tomllib
@@ -30,6 +34,9 @@ from .wine import PROGRAM_DIR_WIN, Prefix, network_drive_value, windows_values
 INSTALLER_LOG = "HKLM\\Software\\Halvern\\Kestrup\\InstallerLog"
 KFW_KEY = "HKLM\\Software\\MIT\\Kerberos"
 KESTRUP_EXE = PROGRAM_DIR_WIN + "kestrup.exe"
+FIXTURES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "fixtures")
+# Keeps a run's Wine session alive for [[live]] checks when no [[running]] program does.
+SESSION_KEEPER = "lab_session.exe"
 
 
 class Scenario:
@@ -64,8 +71,20 @@ class Scenario:
         # [[drive]] letter = "H", remote = '\\\\server\\share': a network drive.
         self.drives = d.get("drive", [])
         # [[traced]] function = "mpr.WNetCancelConnection2A", args = [regex, ...]: every traced call of
-        # the function, in order, its arguments (pointers before strings left out) matching in full.
+        # the function, in order, its arguments (pointers before strings left out) matching in full;
+        # results = ["00000000", ...]: and what each returned.
         self.traced = d.get("traced", [])
+        # [[put]] path = 'C:\\...', text = "..." or fixture = "name" (lab/fixtures/name), readonly = true:
+        # a file laid into the prefix before the run (its folders made as needed).
+        self.put = d.get("put", [])
+        # [[running]] stub = "firefox.exe", path = 'C:\\...\\firefox.exe': started in the run's session
+        # before kestrup.exe (running.c) and stopped after the [[live]] checks.
+        self.running = d.get("running", [])
+        # [[live]]: like [[reg]], but asked of the run's Wine session after kestrup.exe has ended, for
+        # values that Wine resets when a session starts.
+        self.live = d.get("live", [])
+        # hostname = "labpc": the run's session gets its own UTS namespace with this host name.
+        self.hostname = d.get("hostname")
 
 
 def load_all(directory, only=None):
@@ -95,10 +114,11 @@ class Outcome:
         self.notes = []
         self.seconds = 0.0
         self.exit = None
+        self.skipped = None  # why the scenario could not be staged on this machine
 
     @property
     def passed(self):
-        return not self.problems
+        return not self.problems and not self.skipped
 
     def fail(self, text):
         self.problems.append(text)
@@ -133,7 +153,7 @@ def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout
     """
     pfx.display = screen.name
     log_path = os.path.join(artefacts, "wine.log")
-    args = ["timeout", str(timeout), "wine", KESTRUP_EXE] + switches.split()
+    args = pfx.session_command(["timeout", str(timeout), "wine", KESTRUP_EXE] + switches.split())
     expected = list(boxes)
     seen, handled = [], set()
     shot = 0
@@ -263,6 +283,11 @@ def check_value(outcome, reg, spec, fills, when="after the run"):
         want = _fill(want, fills)
     if v.type != want_type or v.data != want:
         outcome.fail("%s is %s, expected %s %s" % (where, v.show(), spec.get("type", "REG_SZ"), _show(want)))
+    # ansi_size: the byte count a program's RegQueryValueExA reports for a text value (Wine keeps
+    # the text in UTF-16, twice as many bytes).
+    if "ansi_size" in spec and (v.size is None or v.size != 2 * spec["ansi_size"]):
+        outcome.fail("%s holds %s bytes in UTF-16, expected %d (%d ANSI bytes)" % (
+            where, v.size, 2 * spec["ansi_size"], spec["ansi_size"]))
 
 
 def check_live_value(outcome, pfx, spec, when):
@@ -281,6 +306,114 @@ def check_live_value(outcome, pfx, spec, when):
     shown = "0x%x" % want if spec.get("type") == "REG_DWORD" else str(want)
     if got != (spec.get("type", "REG_SZ"), shown):
         outcome.fail("%s is %s %s, expected %s %s" % (where, got[0], got[1], spec.get("type", "REG_SZ"), shown))
+
+
+def _fixture(name):
+    with open(os.path.join(FIXTURES, name), "rb") as f:
+        return f.read()
+
+
+def put_files(pfx, entries, fills):
+    for p in entries:
+        dest = pfx.unix_path(_fill(p["path"], fills))
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        data = _fixture(p["fixture"]) if "fixture" in p else p["text"].encode("latin-1")
+        with open(dest, "wb") as f:
+            f.write(data)
+        if p.get("readonly"):
+            # Wine reports a file without write permission as FILE_ATTRIBUTE_READONLY.
+            os.chmod(dest, 0o444)
+
+
+def check_file(outcome, pfx, spec, fills):
+    """[[files]]: path, and absent = true; or what the file holds: text (exact, with
+    line_end = "CRLF" for CR LF after every line of it), same_as (a fixture's bytes),
+    and readonly (whether Wine reports it read-only)."""
+    where = spec["path"]
+    p = pfx.unix_path(_fill(where, fills))
+    exists = os.path.exists(p)
+    if spec.get("absent", False):
+        if exists:
+            outcome.fail("file %s exists" % where)
+        return
+    if not exists:
+        outcome.fail("file %s is missing" % where)
+        return
+    with open(p, "rb") as f:
+        got = f.read()
+    want = None
+    if "text" in spec:
+        text = _fill(spec["text"], fills)
+        if spec.get("line_end") == "CRLF":
+            text = text.replace("\n", "\r\n")
+        want = text.encode("latin-1")
+    elif "same_as" in spec:
+        want = _fixture(spec["same_as"])
+    if want is not None and got != want:
+        at = next((i for i in range(min(len(got), len(want))) if got[i] != want[i]), min(len(got), len(want)))
+        outcome.fail("file %s differs at byte %d: %r, expected %r" % (where, at, got[max(0, at - 20):at + 40],
+                                                                        want[max(0, at - 20):at + 40]))
+    if "readonly" in spec:
+        readonly = not (os.stat(p).st_mode & stat.S_IWUSR)
+        if readonly != spec["readonly"]:
+            outcome.fail("file %s is %sread-only" % (where, "" if readonly else "not "))
+
+
+def start_running(pfx, s, env, artefacts):
+    """Starts the scenario's [[running]] programs (or, for [[live]] checks alone, the session
+    keeper) and waits until each is up. Returns [(stub name, Popen)]."""
+    stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+    entries = list(s.running)
+    if s.live and not entries:
+        entries = [{"stub": SESSION_KEEPER, "path": "C:\\lab-bin\\" + SESSION_KEEPER}]
+    started = []
+    for r in entries:
+        dest = pfx.unix_path(r["path"])
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        shutil.copy(os.path.join(stubs, r["stub"]), dest)
+        name = os.path.splitext(r["stub"])[0]
+        log = open(os.path.join(artefacts, "running-%s.log" % name), "w")
+        proc = subprocess.Popen(pfx.session_command(["wine", r["path"]]), cwd=os.path.dirname(dest),
+                                env=pfx.env(), stdout=log, stderr=subprocess.STDOUT)
+        log.close()
+        started.append((name, proc))
+        ready = pfx.drive_c("lab", name + ".running")
+        for _ in range(600):
+            if os.path.exists(ready) or proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        if not os.path.exists(ready):
+            raise RuntimeError("%s did not start (see running-%s.log)" % (r["stub"], name))
+    return started
+
+
+class CannotStage(Exception):
+    pass
+
+
+def probe_running(pfx, s, env):
+    """Makes sure that a program of the prefix can see each [[running]] program by its module."""
+    stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+    os.makedirs(pfx.drive_c("lab-bin"), exist_ok=True)
+    shutil.copy(os.path.join(stubs, "lab_probe.exe"), pfx.drive_c("lab-bin", "lab_probe.exe"))
+    for r in s.running:
+        rc = subprocess.run(["timeout", "60", "wine", "C:\\lab-bin\\lab_probe.exe", r["stub"]], env=pfx.env(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        if rc != 0:
+            raise CannotStage("a program of this Wine cannot see that %s runs (EnumProcessModules fails; "
+                              "32-bit programs through qemu-user read other processes at the wrong "
+                              "addresses), so a running browser cannot be staged here" % r["stub"])
+
+
+def stop_running(pfx, started):
+    for name, _ in started:
+        open(pfx.drive_c("lab", name + ".stop"), "w").close()
+    for name, proc in started:
+        try:
+            proc.wait(30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
 
 
 def read_stub_records(pfx, stub):
@@ -368,10 +501,21 @@ def run_scenario(s, env, screen, out_root):
             dest = pfx.unix_path(_fill(p["path"], fills))
             os.makedirs(os.path.dirname(dest), exist_ok=True)
             shutil.copy(os.path.join(stubs, p["stub"]), dest)
-        rc, seen, trace_text = run_kestrup(pfx, s.switches, screen, artefacts, s.boxes, s.tolerate,
-                                           s.timeout, o, on_box)
-        o.exit = rc
-        o.notes.append("windows seen: %s" % (", ".join(repr(t) for t in seen) or "none"))
+        put_files(pfx, s.put, fills)
+        pfx.hostname = s.hostname
+        if s.running or s.live:
+            pfx.display = screen.name  # the session's first program decides whether it has a display
+        started = start_running(pfx, s, env, artefacts)
+        try:
+            probe_running(pfx, s, env)
+            rc, seen, trace_text = run_kestrup(pfx, s.switches, screen, artefacts, s.boxes, s.tolerate,
+                                               s.timeout, o, on_box)
+            o.exit = rc
+            o.notes.append("windows seen: %s" % (", ".join(repr(t) for t in seen) or "none"))
+            for spec in s.live:
+                check_live_value(o, pfx, spec, "after the run, in its session")
+        finally:
+            stop_running(pfx, started)
         if not pfx.end_session():
             o.fail("programs of the prefix still running a minute after kestrup.exe ended")
         for f in ("system.reg", "user.reg"):
@@ -426,21 +570,28 @@ def run_scenario(s, env, screen, out_root):
             want = t.get("args", [])
             if len(got) != len(want) or not all(re.fullmatch(w, g) for w, g in zip(want, got)):
                 o.fail("traced %s calls %s, expected %s" % (t["function"], got or "none", want or "none"))
+            # results = ["00000000", ...]: what each of those calls returned, in order.
+            if "results" in t:
+                results = [r for _, r in trace.calls_with_results(trace_text, t["function"])]
+                if results != t["results"]:
+                    o.fail("traced %s calls returned %s, expected %s" % (t["function"], results, t["results"]))
         for fn in s.no_calls:
             got = trace.calls(trace_text, fn)
             if got:
                 o.fail("call %s traced, none expected: %s" % (fn, got))
         for spec in s.files:
-            p = pfx.unix_path(_fill(spec["path"], fills))
-            if spec.get("absent", False) == os.path.exists(p):
-                o.fail("file %s %s" % (spec["path"], "exists" if os.path.exists(p) else "is missing"))
+            check_file(o, pfx, spec, fills)
+    except CannotStage as e:
+        o.skipped = str(e)
     except Exception as e:  # a broken scenario is a failed scenario, not a crashed lab
         o.fail("harness error: %s: %s" % (type(e).__name__, e))
     finally:
         pfx.dispose(keep=env.get("keep", False))
     o.seconds = time.time() - t0
     with open(os.path.join(artefacts, "result.txt"), "w") as f:
-        f.write("%s %s (%.1f s)\n" % ("PASS" if o.passed else "FAIL", s.name, o.seconds))
+        f.write("%s %s (%.1f s)\n" % ("SKIP" if o.skipped else "PASS" if o.passed else "FAIL", s.name, o.seconds))
+        if o.skipped:
+            f.write("skipped: %s\n" % o.skipped)
         f.write("about: %s\nexit value: %s\n" % (s.about, o.exit))
         for p in o.problems:
             f.write("problem: %s\n" % p)

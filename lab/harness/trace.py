@@ -64,6 +64,22 @@ def calls(trace_text, function):
     return [m.group(1) for m in pat.finditer(trace_text)]
 
 
+def calls_with_results(trace_text, function):
+    """(argument text, return value text or None) of every relayed call of the function: the
+    return is the next "Ret" line of the same function on the same thread."""
+    name = re.escape(function)
+    pat = re.compile(r"^(\w+):(?:Call %s\((.*)\) ret=|Ret  %s\(\) retval=(\w+))" % (name, name), re.M)
+    found, open_calls = [], {}
+    for m in pat.finditer(trace_text):
+        thread = m.group(1)
+        if m.group(3) is None:
+            open_calls[thread] = len(found)
+            found.append([m.group(2), None])
+        elif thread in open_calls:
+            found[open_calls.pop(thread)][1] = m.group(3)
+    return [tuple(f) for f in found]
+
+
 def without_pointers(args):
     """Call arguments without the addresses that Wine prints before each string."""
     return re.sub(r'\b[0-9a-f]{8} (?=")', "", args)

@@ -1,6 +1,7 @@
 """Wine prefixes for the lab: one template per run, one copy per scenario."""
 
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -95,6 +96,7 @@ class Prefix:
             os.rmdir(self.path)
             subprocess.run(["cp", "-a", template, self.path], check=True)
         self.display = None
+        self.hostname = None
 
     # -- paths ----------------------------------------------------------------
     def drive_c(self, *parts):
@@ -115,6 +117,14 @@ class Prefix:
     # -- running ----------------------------------------------------------------
     def env(self, debug="-all"):
         return base_env(self.path, self.display, debug)
+
+    def session_command(self, args):
+        """args as a command that may start the run's Wine session: with a hostname set, in a
+        UTS namespace of its own with that host name (root), which Wine's server and every
+        program of the session then share."""
+        if not self.hostname:
+            return args
+        return ["unshare", "--uts", "sh", "-c", 'hostname "$0" && exec "$@"', self.hostname] + args
 
     def wine64(self, args, timeout=60, **kw):
         return subprocess.run(["timeout", str(timeout), host.WINE64_LOADER] + args, env=self.env(),
@@ -141,10 +151,11 @@ class Prefix:
             elif code == REG_SZ and "\n" not in str(data):
                 lines.append('%s="%s"' % (n, str(data).replace("\\", "\\\\").replace('"', '\\"')))
             else:
+                # A REGEDIT4 file gives these types' bytes in the ANSI code page.
                 if code == REG_MULTI_SZ:
-                    raw = ("\0".join(data) + "\0\0").encode("utf-16-le")
+                    raw = ("\0".join(data) + "\0\0").encode("latin-1")
                 else:
-                    raw = (str(data) + "\0").encode("utf-16-le")
+                    raw = (str(data) + "\0").encode("latin-1")
                 lines.append("%s=hex(%x):%s" % (n, code, ",".join("%02x" % b for b in raw)))
             lines.append("")
         with open(scratch, "w", encoding="latin-1") as f:
@@ -174,9 +185,10 @@ class Prefix:
         if r.returncode != 0:
             return None
         for line in r.stdout.splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
-                return parts[1], parts[2] if len(parts) > 2 else ""
+            # "    NAME    REG_TYPE    DATA": a name may hold blanks ("NV Domain").
+            m = re.match(r"\s*(.*?)\s+(REG_[A-Z_]+)(?:\s+(.*))?$", line)
+            if m and m.group(1).lower() == name.lower():
+                return m.group(2), m.group(3) or ""
         return None
 
     def end_session(self, timeout=60):
