@@ -1,0 +1,56 @@
+/*
+ * Stand-in for a program that is already running when the installer starts
+ * (a browser: built as firefox.exe and iexplore.exe).
+ *
+ * Once up it creates C:\lab\<name>.running, so that the lab starts the
+ * installer only after the process is there to be found; it then waits
+ * until C:\lab\<name>.stop appears (the lab's signal that the run is over),
+ * removes its .running file and ends. It ends by itself after ten minutes,
+ * so that a lab run that died never leaves it behind.
+ */
+#include <windows.h>
+
+static void lab_file(char *out, const char *base, const char *suffix)
+{
+    lstrcpyA(out, "C:\\lab\\");
+    lstrcatA(out, base);
+    lstrcatA(out, suffix);
+}
+
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
+{
+    static char module[MAX_PATH + 1], name[MAX_PATH + 1], running[MAX_PATH + 32], stop[MAX_PATH + 32];
+    char *base, *dot;
+    HANDLE f;
+    DWORD waited;
+
+    (void)inst; (void)prev; (void)args; (void)show;
+    if (!GetModuleFileNameA(NULL, module, MAX_PATH))
+        return 3;
+    base = module;
+    for (char *p = module; *p; ++p)
+        if (*p == '\\' || *p == '/')
+            base = p + 1;
+    lstrcpyA(name, base);
+    dot = name + lstrlenA(name);
+    while (dot > name && *dot != '.')
+        --dot;
+    if (*dot == '.')
+        *dot = 0;
+
+    CreateDirectoryA("C:\\lab", NULL);
+    lab_file(running, name, ".running");
+    lab_file(stop, name, ".stop");
+    f = CreateFileA(running, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return 2;
+    CloseHandle(f);
+    for (waited = 0; waited < 600000; waited += 100) {
+        if (GetFileAttributesA(stop) != INVALID_FILE_ATTRIBUTES)
+            break;
+        Sleep(100);
+    }
+    DeleteFileA(running);
+    return 0;
+}
