@@ -76,8 +76,9 @@ def main():
     finally:
         screen.close()
     print("lab: run took %.0f s; artefacts in %s" % (time.time() - t0, os.path.join(out, "artefacts")))
-    print("lab: %d passed, %d failed%s" % (passed, failed, ", %d skipped (cannot be staged here)" % skipped
-                                           if skipped else ""))
+    if skipped:
+        print("lab: %d skipped: what they need cannot be staged on this machine (see SKIP lines)" % skipped)
+    print("lab: %d passed, %d failed%s" % (passed, failed, ", %d skipped" % skipped if skipped else ""))
     return 0 if failed == 0 and passed > 0 else 1
 
 

@@ -266,46 +266,46 @@ def check_boxes_traced(outcome, boxes, trace_text, fills):
         outcome.fail("MessageBoxA %r not expected (%r)" % (c.title, c.text[:80]))
 
 
-def check_value(outcome, reg, spec, fills, when="after the run"):
-    view = int(spec.get("view", 32))
-    v = reg.value(spec["key"], spec["name"], view)
-    where = "%s %r (%d-bit view)" % (spec["key"], spec["name"], view)
-    if spec.get("absent"):
+def check_value(outcome, reg, expectation, fills, when="after the run"):
+    view = int(expectation.get("view", 32))
+    v = reg.value(expectation["key"], expectation["name"], view)
+    where = "%s %r (%d-bit view)" % (expectation["key"], expectation["name"], view)
+    if expectation.get("absent"):
         if v is not None:
             outcome.fail("%s is present %s: %s" % (where, when, v.show()))
         return
     if v is None:
         outcome.fail("%s is missing %s" % (where, when))
         return
-    want_type = TYPE_CODES[spec.get("type", "REG_SZ")]
-    want = spec["data"]
+    want_type = TYPE_CODES[expectation.get("type", "REG_SZ")]
+    want = expectation["data"]
     if isinstance(want, str):
         want = _fill(want, fills)
     if v.type != want_type or v.data != want:
-        outcome.fail("%s is %s, expected %s %s" % (where, v.show(), spec.get("type", "REG_SZ"), _show(want)))
+        outcome.fail("%s is %s, expected %s %s" % (where, v.show(), expectation.get("type", "REG_SZ"), _show(want)))
     # ansi_size: the byte count a program's RegQueryValueExA reports for a text value (Wine keeps
     # the text in UTF-16, twice as many bytes).
-    if "ansi_size" in spec and (v.size is None or v.size != 2 * spec["ansi_size"]):
+    if "ansi_size" in expectation and (v.size is None or v.size != 2 * expectation["ansi_size"]):
         outcome.fail("%s holds %s bytes in UTF-16, expected %d (%d ANSI bytes)" % (
-            where, v.size, 2 * spec["ansi_size"], spec["ansi_size"]))
+            where, v.size, 2 * expectation["ansi_size"], expectation["ansi_size"]))
 
 
-def check_live_value(outcome, pfx, spec, when):
+def check_live_value(outcome, pfx, expectation, when):
     """A check while the program waits for an answer: asks Wine's running server."""
-    view = int(spec.get("view", 32))
-    got = pfx.reg_query(spec["key"], spec["name"], view)
-    where = "%s %r" % (spec["key"], spec["name"])
-    if spec.get("absent"):
+    view = int(expectation.get("view", 32))
+    got = pfx.reg_query(expectation["key"], expectation["name"], view)
+    where = "%s %r" % (expectation["key"], expectation["name"])
+    if expectation.get("absent"):
         if got is not None:
             outcome.fail("%s is present %s: %s" % (where, when, got))
         return
     if got is None:
         outcome.fail("%s is missing %s" % (where, when))
         return
-    want = spec["data"]
-    shown = "0x%x" % want if spec.get("type") == "REG_DWORD" else str(want)
-    if got != (spec.get("type", "REG_SZ"), shown):
-        outcome.fail("%s is %s %s, expected %s %s" % (where, got[0], got[1], spec.get("type", "REG_SZ"), shown))
+    want = expectation["data"]
+    shown = "0x%x" % want if expectation.get("type") == "REG_DWORD" else str(want)
+    if got != (expectation.get("type", "REG_SZ"), shown):
+        outcome.fail("%s is %s %s, expected %s %s" % (where, got[0], got[1], expectation.get("type", "REG_SZ"), shown))
 
 
 def _fixture(name):
@@ -325,14 +325,14 @@ def put_files(pfx, entries, fills):
             os.chmod(dest, 0o444)
 
 
-def check_file(outcome, pfx, spec, fills):
+def check_file(outcome, pfx, expectation, fills):
     """[[files]]: path, and absent = true; or what the file holds: text (exact, with
     line_end = "CRLF" for CR LF after every line of it), same_as (a fixture's bytes),
     and readonly (whether Wine reports it read-only)."""
-    where = spec["path"]
+    where = expectation["path"]
     p = pfx.unix_path(_fill(where, fills))
     exists = os.path.exists(p)
-    if spec.get("absent", False):
+    if expectation.get("absent", False):
         if exists:
             outcome.fail("file %s exists" % where)
         return
@@ -342,20 +342,20 @@ def check_file(outcome, pfx, spec, fills):
     with open(p, "rb") as f:
         got = f.read()
     want = None
-    if "text" in spec:
-        text = _fill(spec["text"], fills)
-        if spec.get("line_end") == "CRLF":
+    if "text" in expectation:
+        text = _fill(expectation["text"], fills)
+        if expectation.get("line_end") == "CRLF":
             text = text.replace("\n", "\r\n")
         want = text.encode("latin-1")
-    elif "same_as" in spec:
-        want = _fixture(spec["same_as"])
+    elif "same_as" in expectation:
+        want = _fixture(expectation["same_as"])
     if want is not None and got != want:
         at = next((i for i in range(min(len(got), len(want))) if got[i] != want[i]), min(len(got), len(want)))
         outcome.fail("file %s differs at byte %d: %r, expected %r" % (where, at, got[max(0, at - 20):at + 40],
                                                                         want[max(0, at - 20):at + 40]))
-    if "readonly" in spec:
+    if "readonly" in expectation:
         readonly = not (os.stat(p).st_mode & stat.S_IWUSR)
-        if readonly != spec["readonly"]:
+        if readonly != expectation["readonly"]:
             outcome.fail("file %s is %sread-only" % (where, "" if readonly else "not "))
 
 
@@ -493,8 +493,8 @@ def run_scenario(s, env, screen, out_root):
     try:
         furnish(pfx, s, env)
         def on_box(box):
-            for spec in box.get("check", []):
-                check_live_value(o, pfx, spec, "while %r is shown" % box["title"])
+            for expectation in box.get("check", []):
+                check_live_value(o, pfx, expectation, "while %r is shown" % box["title"])
 
         stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
         for p in s.place:
@@ -512,8 +512,8 @@ def run_scenario(s, env, screen, out_root):
                                                s.timeout, o, on_box)
             o.exit = rc
             o.notes.append("windows seen: %s" % (", ".join(repr(t) for t in seen) or "none"))
-            for spec in s.live:
-                check_live_value(o, pfx, spec, "after the run, in its session")
+            for expectation in s.live:
+                check_live_value(o, pfx, expectation, "after the run, in its session")
         finally:
             stop_running(pfx, started)
         if not pfx.end_session():
@@ -531,10 +531,10 @@ def run_scenario(s, env, screen, out_root):
         if inst is not None and isinstance(inst.data, str):
             fills["InstallDir"] = inst.data
         check_boxes_traced(o, s.boxes, trace_text, fills)
-        for spec in s.reg:
-            check_value(o, reg, spec, fills)
-        for spec in s.absent:
-            check_value(o, reg, dict(spec, absent=True), fills)
+        for expectation in s.reg:
+            check_value(o, reg, expectation, fills)
+        for expectation in s.absent:
+            check_value(o, reg, dict(expectation, absent=True), fills)
         if s.log is not None:
             key = reg.key(INSTALLER_LOG, 32)
             got = {} if key is None else {v.name: v for v in key.values()}
@@ -579,8 +579,8 @@ def run_scenario(s, env, screen, out_root):
             got = trace.calls(trace_text, fn)
             if got:
                 o.fail("call %s traced, none expected: %s" % (fn, got))
-        for spec in s.files:
-            check_file(o, pfx, spec, fills)
+        for expectation in s.files:
+            check_file(o, pfx, expectation, fills)
     except CannotStage as e:
         o.skipped = str(e)
     except Exception as e:  # a broken scenario is a failed scenario, not a crashed lab
