@@ -99,12 +99,7 @@ def main():
     out = os.path.abspath(args.out)
     artefacts = os.path.join(out, "artefacts")
     try:
-        missing = host.missing_tools()
-        if missing:
-            raise host.LabUnavailable("missing: %s" % " ".join(missing))
-        if not os.path.isfile(kestrup):
-            raise host.LabUnavailable("%s is missing" % kestrup)
-        print("lab: " + host.ensure_i386(), flush=True)
+        print("lab: " + host.check_ready(kestrup), flush=True)
         built = packages.build(os.path.join(args.build, "lab", "stubs"), os.path.join(out, "packages"))
         template = os.path.join(out, "template")
         print("lab: making a fresh Wine machine ...", flush=True)

@@ -35,12 +35,7 @@ def main():
     kestrup = os.path.join(args.build, "kestrup.exe")
     stubs = os.path.join(args.build, "lab", "stubs")
     try:
-        missing = host.missing_tools()
-        if missing:
-            raise host.LabUnavailable("missing: %s (scripts/lib/deps.sh installs them)" % " ".join(missing))
-        if not os.path.isfile(kestrup):
-            raise host.LabUnavailable("%s is missing: cmake --preset windows && cmake --build --preset windows" % kestrup)
-        print("lab: " + host.ensure_i386(), flush=True)
+        print("lab: " + host.check_ready(kestrup), flush=True)
         out = os.path.abspath(args.out)
         work = os.path.join(out, "work")
         os.makedirs(work, exist_ok=True)

@@ -81,3 +81,13 @@ def _foreign_i386_handler():
     except OSError:
         pass
     return False
+
+
+def check_ready(kestrup):
+    """Everything a lab run needs before it starts; returns how 32-bit programs run."""
+    missing = missing_tools()
+    if missing:
+        raise LabUnavailable("missing: %s (scripts/lib/deps.sh installs them)" % " ".join(missing))
+    if not os.path.isfile(kestrup):
+        raise LabUnavailable("%s is missing: cmake --preset windows && cmake --build --preset windows" % kestrup)
+    return ensure_i386()
