@@ -10,6 +10,8 @@
  */
 #include <windows.h>
 
+#include "stub_log.h"
+
 static void put(HANDLE out, const char *s)
 {
     DWORD n;
@@ -19,18 +21,10 @@ static void put(HANDLE out, const char *s)
 static void record(void)
 {
     static char module[MAX_PATH + 1], rec[8192];
-    HANDLE f;
-    DWORD n;
     if (!GetModuleFileNameA(NULL, module, MAX_PATH))
         module[0] = 0;
-    CreateDirectoryA("C:\\lab", NULL);
     wsprintfA(rec, "[start]\r\nmodule=%s\r\ncmdline=%.4000s\r\n[end]\r\n", module, GetCommandLineA());
-    f = CreateFileA("C:\\lab\\klist.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return;
-    WriteFile(f, rec, (DWORD)lstrlenA(rec), &n, NULL);
-    CloseHandle(f);
+    stub_append_record("klist", rec, lstrlenA(rec));
 }
 
 int main(void)

@@ -29,6 +29,8 @@
  */
 #include <windows.h>
 
+#include "stub_log.h"
+
 #ifdef LAB_STUB_AFTER_RECORD
 void lab_stub_after_record(void);
 #endif
@@ -69,33 +71,16 @@ static void command_program(char *out, int cap)
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
 {
-    static char module[MAX_PATH + 1], logpath[MAX_PATH + 32], cwd[MAX_PATH + 1], program[MAX_PATH + 1];
+    static char module[MAX_PATH + 1], name[MAX_PATH + 1], cwd[MAX_PATH + 1], program[MAX_PATH + 1];
     static char rec[65536];
-    char *base, *dot;
     int len = 0;
     STARTUPINFOA si;
-    HANDLE f;
-    DWORD written;
 
     (void)inst; (void)prev; (void)args; (void)show;
 
     if (!GetModuleFileNameA(NULL, module, MAX_PATH))
         return 3;
-    base = module;
-    for (char *p = module; *p; ++p)
-        if (*p == '\\' || *p == '/')
-            base = p + 1;
-
-    lstrcpyA(logpath, "C:\\lab");
-    CreateDirectoryA(logpath, NULL);
-    lstrcatA(logpath, "\\");
-    lstrcatA(logpath, base);
-    dot = logpath + lstrlenA(logpath);
-    while (dot > logpath && *dot != '.' && *dot != '\\')
-        --dot;
-    if (*dot == '.')
-        *dot = 0;
-    lstrcatA(logpath, ".log");
+    stub_name(NULL, name);
 
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
@@ -120,14 +105,10 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     append(rec, sizeof rec, &len, cwd);
     append(rec, sizeof rec, &len, "\r\n[end]\r\n");
 
-    f = CreateFileA(logpath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (f == INVALID_HANDLE_VALUE)
+    if (!stub_append_record(name, rec, len))
         return 2;
-    WriteFile(f, rec, (DWORD)len, &written, NULL);
-    CloseHandle(f);
 #ifdef LAB_STUB_AFTER_RECORD
     lab_stub_after_record();
 #endif
-    return written == (DWORD)len ? 0 : 2;
+    return 0;
 }

@@ -10,37 +10,20 @@
  */
 #include <windows.h>
 
-static void lab_file(char *out, const char *base, const char *suffix)
-{
-    lstrcpyA(out, "C:\\lab\\");
-    lstrcatA(out, base);
-    lstrcatA(out, suffix);
-}
+#include "stub_log.h"
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
 {
-    static char module[MAX_PATH + 1], name[MAX_PATH + 1], running[MAX_PATH + 32], stop[MAX_PATH + 32];
-    char *base, *dot;
+    static char name[MAX_PATH + 1], running[MAX_PATH + 32], stop[MAX_PATH + 32];
     HANDLE f;
     DWORD waited;
 
     (void)inst; (void)prev; (void)args; (void)show;
-    if (!GetModuleFileNameA(NULL, module, MAX_PATH))
+    stub_name(NULL, name);
+    if (!name[0])
         return 3;
-    base = module;
-    for (char *p = module; *p; ++p)
-        if (*p == '\\' || *p == '/')
-            base = p + 1;
-    lstrcpyA(name, base);
-    dot = name + lstrlenA(name);
-    while (dot > name && *dot != '.')
-        --dot;
-    if (*dot == '.')
-        *dot = 0;
-
-    CreateDirectoryA("C:\\lab", NULL);
-    lab_file(running, name, ".running");
-    lab_file(stop, name, ".stop");
+    stub_lab_file(running, name, ".running");
+    stub_lab_file(stop, name, ".stop");
     f = CreateFileA(running, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (f == INVALID_HANDLE_VALUE)
