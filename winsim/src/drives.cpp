@@ -39,7 +39,7 @@ DWORD WINAPI WNetGetConnectionA(LPCSTR lpLocalName, LPSTR lpRemoteName, LPDWORD 
         return ERROR_MORE_DATA;
     }
     std::memcpy(lpRemoteName, remote.c_str(), remote.size() + 1);
-    return NO_ERROR;
+    return it->second.unavailable ? ERROR_CONNECTION_UNAVAIL : NO_ERROR;
 }
 
 DWORD WINAPI WNetCancelConnection2A(LPCSTR lpName, DWORD dwFlags, BOOL fForce) {
@@ -49,6 +49,8 @@ DWORD WINAPI WNetCancelConnection2A(LPCSTR lpName, DWORD dwFlags, BOOL fForce) {
     auto it = m.drives.find(letter);
     if (it == m.drives.end() || it->second.type != DRIVE_REMOTE) return ERROR_NOT_CONNECTED;
     if (it->second.openFiles && !fForce) return 2401;  // ERROR_OPEN_FILES
+    // A remembered mapping that is not connected goes only from the profile.
+    if (it->second.unavailable && !(dwFlags & CONNECT_UPDATE_PROFILE)) return ERROR_NOT_CONNECTED;
     m.drives.erase(it);
     return NO_ERROR;
 }

@@ -53,6 +53,12 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
             m.lastError = ERROR_PATH_NOT_FOUND;
             return INVALID_HANDLE_VALUE;
         }
+        // Listing a compatibility junction is what its deny entry forbids.
+        if (d && d->denyListRead) {
+            m.deniedOpens.push_back(d->path);
+            m.lastError = ERROR_ACCESS_DENIED;
+            return INVALID_HANDLE_VALUE;
+        }
         std::string pat = pattern == "*.*" ? "*" : pattern;
         if (!isRoot) {
             // A directory other than a root lists itself and its parent first.
@@ -128,6 +134,13 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         m.lastError = error;
         return INVALID_HANDLE_VALUE;
     };
+    // A compatibility junction denies reading itself, followed or not; only an
+    // enabled SeBackupPrivilege with backup semantics passes the deny entry.
+    if (e && e->denyListRead && (dwDesiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) &&
+        !(m.privilegesEnabled.count("SeBackupPrivilege") && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
+        m.deniedOpens.push_back(e->path);
+        return fail(ERROR_ACCESS_DENIED);
+    }
     // A symbolic link is followed to its target unless the caller asks for the link itself.
     if (e && !e->linkTarget.empty() && !(dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)) {
         path = m.RealPath(e->linkTarget);

@@ -53,6 +53,32 @@ void Machine::AddJunction(const std::string& path, const std::string& target) {
     e.linkTarget = target;
 }
 
+void Machine::AddCompatibilityJunction(const std::string& path, const std::string& target) {
+    AddJunction(path, target);
+    FileEntry& e = files_[WithoutTrailingBackslashes(path)];
+    e.attributes |= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    e.denyListRead = true;
+}
+
+void Machine::AddNt6ProfilesFolder(const std::string& profilesFolder) {
+    AddDirectory(profilesFolder);
+    AddCompatibilityJunction(profilesFolder.substr(0, 3) + "Documents and Settings", profilesFolder);
+}
+
+void Machine::AddNt6Profile(const std::string& profile) {
+    const std::string roaming = profile + "\\AppData\\Roaming", local = profile + "\\AppData\\Local";
+    for (const std::string& folder : {roaming, local, profile + "\\Documents"}) AddDirectory(folder);
+    const std::pair<std::string, std::string> junctions[] = {
+        {"Application Data", roaming},
+        {"Cookies", roaming + "\\Microsoft\\Windows\\Cookies"},
+        {"Local Settings", local},
+        {"My Documents", profile + "\\Documents"},
+        {"Start Menu", roaming + "\\Microsoft\\Windows\\Start Menu"},
+        {"AppData\\Local\\Application Data", local},
+    };
+    for (const auto& [name, target] : junctions) AddCompatibilityJunction(profile + "\\" + name, target);
+}
+
 int Machine::LinkCount(const std::string& path) {
     FileEntry* e = FindFile(path);
     if (!e) return 0;

@@ -122,6 +122,9 @@ struct FileEntry {
     // holds the content; lookups of this name reach that entry.
     std::string hardLinkOf;
     DWORD fileIndex = 0;  // identity that GetFileInformationByHandle reports; 0 until first asked
+    // A compatibility junction of Windows Vista and later: its own access list
+    // denies Everyone "list folder / read data" on it, followed or not.
+    bool denyListRead = false;
 };
 
 // An account that LookupAccountNameA knows.
@@ -157,6 +160,9 @@ struct Drive {
     UINT type = DRIVE_FIXED;
     std::string remoteName;
     bool openFiles = false;  // a connection with open files is not cancelled without force
+    // A remembered mapping that is not connected: WNetGetConnectionA answers
+    // ERROR_CONNECTION_UNAVAIL and still gives the remote name.
+    bool unavailable = false;
 };
 
 struct ConnectionCancel {
@@ -321,6 +327,15 @@ public:
     void AddHardLink(const std::string& path, const std::string& existing);
     // A directory junction at path leading to target; folders below it are reached through it.
     void AddJunction(const std::string& path, const std::string& target);
+    // A compatibility junction as Windows Vista and later make them: hidden,
+    // system, and denying a read open of itself (paths below it still work).
+    void AddCompatibilityJunction(const std::string& path, const std::string& target);
+    // The NT 6.x layout: "C:\Users" with "C:\Documents and Settings" leading to it,
+    // and in each profile AppData\Roaming, AppData\Local and Documents with the
+    // junctions "Application Data", "Local Settings", "My Documents" and the like.
+    void AddNt6ProfilesFolder(const std::string& profilesFolder = "C:\\Users");
+    void AddNt6Profile(const std::string& profileDirectory);
+    std::vector<std::string> deniedOpens;  // opens refused by a junction's deny entry, in order
     // How many names the file at path has (1 for a plain file, 0 when absent).
     int LinkCount(const std::string& path);
     // The path with every link on the way to its last part followed (the last part stays as it is).
