@@ -43,7 +43,10 @@ std::vector<RemoteDrive> ListRemoteDrives() {
         if (GetDriveTypeA(root.c_str()) != DRIVE_REMOTE) continue;
         char remote[MAX_PATH] = "";
         DWORD size = MAX_PATH;
-        if (WNetGetConnectionA(root.substr(0, 2).c_str(), remote, &size) != NO_ERROR) remote[0] = '\0';
+        // The name counts whatever the answer: a remembered mapping that is not
+        // connected answers ERROR_CONNECTION_UNAVAIL and still gives it.
+        WNetGetConnectionA(root.substr(0, 2).c_str(), remote, &size);
+        remote[MAX_PATH - 1] = '\0';
         drives.push_back({root, remote});
     }
     return drives;

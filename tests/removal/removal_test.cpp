@@ -163,6 +163,8 @@ TEST_F(RemovalTest, AfsProductDrivesLoopbackAndRestart) {
     m.drives['H'] = {DRIVE_REMOTE, "\\\\AFS\\ir.halvern.edu\\usr\\alice"};
     m.drives['I'] = {DRIVE_REMOTE, "\\\\fileserver\\share"};
     m.drives['J'] = {DRIVE_REMOTE, "\\\\afsx\\other"};
+    // Remembered but not connected: Windows answers ERROR_CONNECTION_UNAVAIL with the name.
+    m.drives['K'] = {DRIVE_REMOTE, "\\\\afs\\ir.halvern.edu\\proj", false, true};
     bool cancelledBeforeRemoval = false;
     m.Packages()[kAfsCode].install = [this, &cancelledBeforeRemoval] {
         cancelledBeforeRemoval = !m.connectionCancels.empty();
@@ -173,11 +175,14 @@ TEST_F(RemovalTest, AfsProductDrivesLoopbackAndRestart) {
     EXPECT_TRUE(RemoveEarlierSoftware("", afs, done, true));
     EXPECT_TRUE(done);
     EXPECT_TRUE(cancelledBeforeRemoval);
-    ASSERT_EQ(m.connectionCancels.size(), 1u);
-    EXPECT_EQ(m.connectionCancels[0].name, "H:");
-    EXPECT_EQ(m.connectionCancels[0].flags, static_cast<DWORD>(CONNECT_UPDATE_PROFILE));
-    EXPECT_FALSE(m.connectionCancels[0].force);
-    EXPECT_EQ(m.driveQueries, (std::vector<char>{'H', 'I', 'J'}));  // local and removable drives never asked
+    ASSERT_EQ(m.connectionCancels.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(m.connectionCancels[i].name, i == 0 ? "H:" : "K:");
+        EXPECT_EQ(m.connectionCancels[i].flags, static_cast<DWORD>(CONNECT_UPDATE_PROFILE));
+        EXPECT_FALSE(m.connectionCancels[i].force);
+    }
+    EXPECT_FALSE(m.drives.count('K'));  // no longer remembered
+    EXPECT_EQ(m.driveQueries, (std::vector<char>{'H', 'I', 'J', 'K'}));  // local and removable drives never asked
     EXPECT_EQ(g_loopbackCalls, 1);
     EXPECT_EQ(m.libraryLoads, std::vector<std::string>{kLoopback});
     EXPECT_EQ(m.ReleaseLoadedLibraries(), 1);  // left loaded on purpose
