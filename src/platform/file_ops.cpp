@@ -17,6 +17,21 @@ std::string WininitFailure(const std::string& wininitPath) {
     return "Unable to write to file: " + wininitPath + " to WININIT.INI";
 }
 
+// Whether the open file is empty or ends with a line feed.
+bool LastLineEnded(HANDLE file, bool& ended) {
+    ended = true;
+    DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
+    if (size == INVALID_SET_FILE_POINTER) return false;
+    if (size == 0) return true;
+    char last = 0;
+    DWORD read = 0;
+    if (SetFilePointer(file, -1, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, &last, 1, &read, nullptr) || read != 1)
+        return false;
+    ended = last == '\n';
+    return true;
+}
+
 // The Windows 95 family deletes the files named by "NUL=" lines of the
 // "[rename]" section of WININIT.INI when it next starts.
 bool AddWininitDeletion(const std::string& path, std::string& errorText) {
@@ -50,13 +65,16 @@ bool AddWininitDeletion(const std::string& path, std::string& errorText) {
         errorText = WininitFailure(wininitPath);
         return false;
     }
-    FileHandle wininit(CreateFileA(wininitPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!wininit || SetFilePointer(wininit.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
+    FileHandle wininit(CreateFileA(wininitPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool lastLineEnded = true;
+    if (!wininit || !LastLineEnded(wininit.get(), lastLineEnded) ||
+        SetFilePointer(wininit.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
         errorText = WininitFailure(wininitPath);
         return false;
     }
-    bool written = WriteText(wininit.get(), line + "\n");
+    // A last line without its line end is ended first, or the entry would be glued to it.
+    bool written = WriteText(wininit.get(), (lastLineEnded ? "" : "\n") + line + "\n");
     if (!FlushAndClose(wininit) || !written) {
         errorText = WininitFailure(wininitPath);
         return false;

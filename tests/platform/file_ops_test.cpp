@@ -97,6 +97,14 @@ TEST_F(FileOpsTest, Windows95FamilyAppendsToAnExistingWininit) {
     EXPECT_EQ(m.FindFile(kWininit)->data, "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\nNUL=C:\\Gone\\file.txt\r\n");
 }
 
+TEST_F(FileOpsTest, WininitWhoseLastLineHasNoLineEndIsEndedFirst) {
+    UseWindows98();
+    m.AddFile(kWininit, "[rename]\r\nNUL=C:\\OLD.TMP");
+    std::string error;
+    EXPECT_TRUE(ScheduleDeleteAtRestart("C:\\Gone\\file.txt", error));
+    EXPECT_EQ(m.FindFile(kWininit)->data, "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\Gone\\file.txt\r\n");
+}
+
 TEST_F(FileOpsTest, WininitThatCannotBeWrittenIsReported) {
     UseWindows98();
     struct Case {
