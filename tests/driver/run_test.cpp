@@ -5,6 +5,8 @@
 #include "site_constants.h"
 #include "support/machine_fixture.h"
 
+#include <cctype>
+
 using namespace kestrup;
 using namespace kestrup_test;
 
@@ -442,6 +444,27 @@ TEST_F(RunRemovalTest, ReallySilentRemovesAndRestartsUnasked) {
     ASSERT_EQ(m.exitWindowsRequests.size(), 1u);
     EXPECT_EQ(m.exitWindowsRequests[0].flags, 3u);
     EXPECT_TRUE(m.installerCalls.empty());
+}
+
+TEST_F(RunRemovalTest, IdentityIsWrittenBeforeTheUninstallerTakesKerberosAway) {
+    // The earlier software's uninstaller also deletes klist.exe, which tells the user's principal.
+    const std::string bin = "C:\\Program Files\\MIT\\Kerberos\\bin\\";
+    m.SetString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName",
+                "C:\\Program Files\\MIT\\Kerberos\\");
+    winsim::Program klist;
+    std::string realm = site::kDomain;
+    for (char& c : realm) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    klist.output = "Ticket cache: API:krb5cc\r\nDefault principal: alice@" + realm + "\r\n";
+    m.AddProgram(bin + "klist.exe", klist);
+    m.AddProgram("C:\\PCT\\uninst.exe", {0, 0, [this, bin](const winsim::ProcessStart&) {
+                                             m.FindKey(HKEY_LOCAL_MACHINE, kRoot)->subkeys.erase("PCTessel");
+                                             m.Programs().erase(bin + "klist.exe");
+                                             m.RemoveFile(bin + "klist.exe");
+                                         }});
+    EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+    EXPECT_FALSE(EntryLeft());
+    EXPECT_EQ(m.GetString(HKEY_CURRENT_USER, "Software\\MIT\\kerberos5", "ccname"),
+              "alice@" + std::string(site::kDomain));
 }
 
 TEST_F(RunRemovalTest, UninstallerThatLeavesTheEntryStopsTheRun) {
