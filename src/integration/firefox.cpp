@@ -5,6 +5,7 @@
 #include "platform/file_ops.h"
 #include "platform/handles.h"
 #include "platform/program_dir.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
 #include "platform/user_hives.h"
@@ -36,7 +37,7 @@ constexpr char kSspiLine[] = "user_pref(\"network.auth.use-sspi\", false);\n";
 constexpr char kLegacyAppData[] = "Application Data";
 constexpr char kRoamingAppData[] = "AppData\\Roaming";
 constexpr char kFirefoxBelowAppData[] = "\\Mozilla\\Firefox";
-constexpr char kProfilesIniBelowProfile[] = "Application Data\\Mozilla\\Firefox\\profiles.ini";
+constexpr char kLegacyProfilesFolder[] = "Documents and Settings";
 // Firefox's own form of the trusted-URIs line: its recognised text and the comma.
 constexpr size_t kPositionalPrefix = 48;
 constexpr size_t kMaxIniPath = 254;
@@ -90,8 +91,9 @@ std::string MergeOwnFormLine(const std::string& line) {
 // blanks inside the parentheses, several statements on a line, a value in
 // single quotes) are read as statements, the way Firefox reads them: blanks
 // and comments ("//", "#", "/* */", also across lines) between the tokens. A
-// trusted-URIs statement read this way keeps whatever stands before and after
-// it on its line and is rewritten in Firefox's form with its whole list, to
+// trusted-URIs statement read this way (the last on its line, which is the one
+// Firefox applies) keeps whatever stands before and after it on its line and is
+// rewritten in Firefox's form with its whole list, to
 // which the site domain is added unless the list names it already. A line on
 // which the trusted-URIs text stands only inside a comment is kept as it is
 // and does not count as the preference. A line with the trusted-URIs text
@@ -119,7 +121,8 @@ void SkipBlanksAndComments(const std::string& s, Scan& scan) {
             continue;
         }
         char c = s[scan.pos];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
+        // Firefox's blanks: space, tab, CR, LF, form feed, vertical tab.
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
             ++scan.pos;
         } else if (s.compare(scan.pos, 2, "//") == 0 || c == '#') {
             scan.pos = s.size();
@@ -254,7 +257,8 @@ LineScan ScanLine(const std::string& line, bool& inComment) {
             FollowComments(line, scan);
             break;
         }
-        if (result.kind == LineKind::kOther && EqualsNoCase(statement.name, kTrustedUrisName) &&
+        // Of two trusted-URIs statements on a line Firefox applies the last.
+        if (EqualsNoCase(statement.name, kTrustedUrisName) &&
             EqualsNoCase(line.substr(statement.begin, 9), "user_pref") && statement.quote != 0) {
             result.kind = LineKind::kStatement;
             result.statement = statement;
@@ -320,6 +324,16 @@ std::string MergeLine(const std::string& line, bool& inComment, LineKind& kind) 
 
 bool IsNtFamily() { return QueryOsVersion().dwPlatformId == VER_PLATFORM_WIN32_NT; }
 
+// Windows Vista and later (NT 6.x and on) keep a user's application data in
+// "AppData\Roaming". "Application Data", "C:\Documents and Settings" and the
+// other old names are junctions whose own access list denies reading them:
+// they are never opened, and paths written through them are read as Windows
+// resolves them.
+bool HasRoamingAppData() {
+    OSVERSIONINFOA version = QueryOsVersion();
+    return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 6;
+}
+
 bool Describe(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
     std::memset(&info, 0, sizeof info);
     return GetFileInformationByHandle(file, &info) != FALSE;
@@ -341,11 +355,13 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 // replaced while held. False when it is missing, not a folder, or a reparse
 // point. The Windows 95 family has no reparse points and opens no folders.
 bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held) {
-    if (!IsNtFamily()) {
-        DWORD attributes = GetFileAttributesA(folder.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-               !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    }
+    // A link is refused by its attributes first, so that none is ever opened
+    // (the system's own junctions deny it); the handle checks again.
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    if (!IsNtFamily()) return true;
     FileHandle handle(CreateFileA(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
@@ -411,27 +427,40 @@ bool NormalisePath(const std::string& path, std::string& normal, std::string& ro
     return true;
 }
 
-// The user's application-data folder, and every folder of it below the profile
-// directory held. On Windows Vista "Application Data" is the system's junction
-// to "AppData\Roaming": it is accepted only when it leads to that very folder,
-// which is then used in its place.
-bool HoldApplicationData(const std::string& profileBase, std::vector<FileHandle>& held, std::string& appData) {
-    const std::string legacy = profileBase + kLegacyAppData;
-    DWORD attributes = GetFileAttributesA(legacy.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        appData = legacy;
-        return HoldFoldersBelow(profileBase, legacy, held);
-    }
-    const std::string roaming = profileBase + kRoamingAppData;
-    if (!HoldFoldersBelow(profileBase, roaming, held)) return false;
-    FileHandle through(CreateFileA(legacy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION reached, real;
-    if (!through || !Describe(through.get(), reached) || !Describe(held.back().get(), real) || !SameFile(reached, real))
-        return false;
-    appData = roaming;
-    return true;
+// The user's application-data folder below the profile directory.
+std::string ApplicationDataFolder(const std::string& profileBase) {
+    return profileBase + (HasRoamingAppData() ? kRoamingAppData : kLegacyAppData);
+}
+
+// Where old names lead on Windows Vista and later: "C:\Documents and Settings"
+// to the profiles folder, the user's own "Application Data" to AppData\Roaming.
+struct CompatibilityNames {
+    std::string legacyProfiles;  // "C:\Documents and Settings\", empty when unknown
+    std::string profiles;        // the profiles folder with its trailing backslash
+};
+
+CompatibilityNames FindCompatibilityNames() {
+    CompatibilityNames names;
+    std::string windows, profiles;
+    if (!HasRoamingAppData() || !WindowsDirectory(windows) || windows.size() < 3 ||
+        !RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "ProfilesDirectory", profiles) || profiles.empty())
+        return names;
+    names.legacyProfiles = windows.substr(0, 3) + kLegacyProfilesFolder + "\\";
+    names.profiles = profiles;
+    AddTrailingBackslash(names.profiles);
+    return names;
+}
+
+// The path with a leading old name replaced by the folder it leads to.
+std::string ThroughCompatibilityNames(std::string path, const std::string& profileBase,
+                                      const CompatibilityNames& names) {
+    if (!HasRoamingAppData()) return path;
+    if (!names.legacyProfiles.empty() && BeginsWithNoCase(path, names.legacyProfiles))
+        path = names.profiles + path.substr(names.legacyProfiles.size());
+    const std::string legacyAppData = profileBase + kLegacyAppData + "\\";
+    if (BeginsWithNoCase(path, legacyAppData))
+        path = profileBase + kRoamingAppData + "\\" + path.substr(legacyAppData.size());
+    return path;
 }
 
 // Opens a file as it is, for reading, shared without delete, and checks that
@@ -553,23 +582,21 @@ bool CopyBack(const std::string& prefsPath, const BY_HANDLE_FILE_INFORMATION& ch
 // ---- profiles.ini -------------------------------------------------------------
 
 // One user's Firefox profiles, from profiles.ini below the profile directory.
-void ConfigureUserProfiles(const std::string& profileDirectory) {
+void ConfigureUserProfiles(const std::string& profileDirectory, const CompatibilityNames& names) {
     if (profileDirectory.empty()) return;
     std::string profileBase = profileDirectory;
     AddTrailingBackslash(profileBase);
+    const std::string appData = ApplicationDataFolder(profileBase);
+    const std::string firefoxFolder = appData + kFirefoxBelowAppData;
+    const std::string iniPath = firefoxFolder + "\\profiles.ini";
     // Paths that do not fit are never used cut.
-    if ((profileBase + kProfilesIniBelowProfile).size() > kMaxIniPath) return;
-    if (!FileExists(profileBase + kProfilesIniBelowProfile)) return;
+    if (iniPath.size() > kMaxIniPath || !FileExists(iniPath)) return;
 
     std::vector<FileHandle> held;
-    std::string appData;
-    if (!HoldApplicationData(profileBase, held, appData)) return;
-    const std::string firefoxFolder = appData + kFirefoxBelowAppData;
-    if (!HoldFoldersBelow(appData + "\\", firefoxFolder, held)) return;
-    const std::string iniPath = firefoxFolder + "\\profiles.ini";
+    if (!HoldFoldersBelow(profileBase, firefoxFolder, held)) return;
     FileHandle ini;
     BY_HANDLE_FILE_INFORMATION iniInfo;
-    if (iniPath.size() > kMaxIniPath || !OpenPlainFile(iniPath, ini, iniInfo)) return;
+    if (!OpenPlainFile(iniPath, ini, iniInfo)) return;
 
     for (int i = 0; i < kMaxProfileSections; ++i) {
         const std::string section = "Profile" + IntToText(i);
@@ -583,11 +610,9 @@ void ConfigureUserProfiles(const std::string& profileDirectory) {
         std::string prefsPath = folder + "prefs.js";
         ReplaceChar(prefsPath, "/", "\\");
         std::string root;
-        if (!NormalisePath(prefsPath, prefsPath, root)) continue;
-        // Vista's "Application Data" in an absolute path means the folder in use.
-        const std::string legacyBase = profileBase + kLegacyAppData + "\\";
-        if (appData != profileBase + kLegacyAppData && BeginsWithNoCase(prefsPath, legacyBase))
-            prefsPath = appData + "\\" + prefsPath.substr(legacyBase.size());
+        if (!NormalisePath(prefsPath, prefsPath, root) ||
+            !NormalisePath(ThroughCompatibilityNames(prefsPath, profileBase, names), prefsPath, root))
+            continue;
         if (prefsPath.size() + std::strlen(".BACKUP") >= MAX_PATH) continue;
         if (!FileExists(prefsPath)) continue;
 
@@ -603,7 +628,8 @@ void ConfigureUserProfiles(const std::string& profileDirectory) {
 }  // namespace
 
 void ConfigureFirefoxProfiles() {
-    for (const std::string& directory : ListProfileDirectories()) ConfigureUserProfiles(directory);
+    const CompatibilityNames names = FindCompatibilityNames();
+    for (const std::string& directory : ListProfileDirectories()) ConfigureUserProfiles(directory, names);
 }
 
 void RewritePrefsFile(const std::string& prefsPath) {

@@ -123,6 +123,18 @@ TEST_F(FirefoxTest, MergeOfLinesNotInFirefoxsOwnFormKeepsTheListAndStaysWellForm
         {"already listed, blanks before", "  user_pref(\"network.negotiate-auth.trusted-uris\", \"a.org, " + D +
                                               "\");\n",
          ""},
+        // Firefox's blanks are space, tab, CR, LF, form feed and vertical tab.
+        {"indented with a tab", "\t" + kTrusted + "a.org\");\n", "\t" + merged + "\n"},
+        {"tabs between the tokens", "user_pref(\t\"network.negotiate-auth.trusted-uris\",\t\"a.org\"\t);\n",
+         merged + "\n"},
+        {"form feed, vertical tab and CR between the tokens",
+         "\fuser_pref\v(\"network.negotiate-auth.trusted-uris\",\r\"a.org\")\f;\n", "\f" + merged + "\n"},
+        {"tab-indented, already listed", "\t" + kTrusted + "a.org, " + D + "\");\n", ""},
+        // Of two statements on one line Firefox applies the last.
+        {"two statements on a line, the last merged", kTrusted + "a.org\"); " + kTrusted + "b.org\");\n",
+         kTrusted + "a.org\"); " + kTrusted + "b.org, " + D + "\");\n"},
+        {"two statements on a line, the last listing it", kTrusted + "a.org\"); " + kTrusted + D + ", b.org\");\n",
+         ""},
         {"commented out with //", "// " + kTrusted + "a.org\");\n", ""},
         {"commented out with #", "# " + kTrusted + "a.org\");\n", ""},
         {"inside a block comment", "/* " + kTrusted + "a.org\"); */\n", ""},
@@ -172,6 +184,8 @@ TEST_F(FirefoxTest, RewriteOfWholeFiles) {
         {"a 100,000-character line before the list", longOther + kTrusted + "a.org\");\n",
          longOther + kTrusted + "a.org, " + D + "\");\n" + kSspi},
         {"CR LF line ends read back", CrLf(kDefault + kSspi), kDefault + kSspi},
+        {"a tab-indented list", kFirefoxHeader + "\t" + kTrusted + "a.org\");\n",
+         kFirefoxHeader + "\t" + kTrusted + "a.org, " + D + "\");\n" + kSspi},
     };
     for (const Case& c : cases) {
         if (c.accountDomain.empty()) {
@@ -381,23 +395,100 @@ TEST_F(FirefoxTest, JunctionsOnTheWayToAProfileAreRefused) {
     EXPECT_EQ(Data(ok), CrLf(kDefault + kSspi));
 }
 
-TEST_F(FirefoxTest, VistaApplicationDataJunctionIsFollowedOnlyToRoaming) {
-    m.SetVersion(VER_PLATFORM_WIN32_NT, 6, 0, 6002, 2);
-    const std::string dana = "C:\\Users\\dana", erin = "C:\\Users\\erin";
-    AddUser("S-1-5-21-1-2-3-1003", dana);
-    AddUser("S-1-5-21-1-2-3-1004", erin);
-    const std::string ini = "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/x.default\r\n";
-    for (const std::string& user : {dana, erin}) {
-        m.AddFile(user + "\\AppData\\Roaming\\Mozilla\\Firefox\\profiles.ini", ini);
-        m.AddFile(user + "\\AppData\\Roaming\\Mozilla\\Firefox\\Profiles\\x.default\\prefs.js", "");
+// ---- each Windows's profile layout -------------------------------------------------
+
+TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
+    const std::string relative = "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/x.default\r\n";
+    const std::string below = "\\Mozilla\\Firefox\\Profiles\\";
+    std::vector<std::string> configured, untouched;
+    int nextSid = 1000;
+    auto user = [&](const std::string& directory) {
+        AddUser("S-1-5-21-1-2-3-" + std::to_string(nextSid++), directory);
+    };
+    // A user with the NT 6.x folders and junctions, and a profiles.ini under AppData\Roaming.
+    auto nt6User = [&](const std::string& name, const std::string& ini) {
+        const std::string directory = "C:\\Users\\" + name;
+        m.AddNt6ProfilesFolder();
+        user(directory);
+        m.AddNt6Profile(directory);
+        m.AddFile(directory + "\\AppData\\Roaming\\Mozilla\\Firefox\\profiles.ini", ini);
+        return directory + "\\AppData\\Roaming";
+    };
+    auto prefs = [&](const std::string& path, bool expectConfigured) {
+        m.AddFile(path, "");
+        (expectConfigured ? configured : untouched).push_back(path);
+    };
+    auto threeNt6Users = [&](const std::vector<std::string>& names) {
+        for (const std::string& name : names) prefs(nt6User(name, relative) + below + "x.default\\prefs.js", true);
+    };
+    struct Case {
+        const char* what;
+        DWORD major, minor, build;
+        std::function<void()> arrange;
+    } cases[] = {
+        {"Windows XP: Application Data is a plain folder", 5, 1, 2600,
+         [&] {
+             const std::string appData = "C:\\Documents and Settings\\xp\\Application Data";
+             user("C:\\Documents and Settings\\xp");
+             m.AddFile(appData + "\\Mozilla\\Firefox\\profiles.ini", relative);
+             prefs(appData + below + "x.default\\prefs.js", true);
+         }},
+        {"Windows XP: a junction at Application Data is refused", 5, 1, 2600,
+         [&] {
+             const std::string profile = "C:\\Documents and Settings\\xpj", roaming = profile + "\\AppData\\Roaming";
+             user(profile);
+             m.AddFile(roaming + "\\Mozilla\\Firefox\\profiles.ini", relative);
+             m.AddJunction(profile + "\\Application Data", roaming);
+             prefs(roaming + below + "x.default\\prefs.js", false);
+         }},
+        {"Windows Vista, three users", 6, 0, 6002, [&] { threeNt6Users({"ann", "ben", "cal"}); }},
+        {"Windows 7, three users", 6, 1, 7601, [&] { threeNt6Users({"dan", "eve", "fay"}); }},
+        {"Windows 10 as a program without a manifest sees it", 6, 2, 9200,
+         [&] { threeNt6Users({"gus", "hal", "ivy"}); }},
+        {"absolute paths through Application Data and C:\\Documents and Settings", 6, 1, 7601,
+         [&] {
+             const std::string roaming =
+                 nt6User("jo", "[Profile0]\r\nPath=C:\\Users\\jo\\Application Data\\Mozilla\\Firefox\\Profiles\\a\r\n"
+                               "[Profile1]\r\nPath=C:\\Documents and Settings\\jo\\Application Data\\Mozilla\\"
+                               "Firefox\\Profiles\\b\r\n"
+                               "[Profile2]\r\nPath=C:/Documents and Settings/jo/Desktop/c\r\n");
+             for (const char* name : {"a", "b"}) prefs(roaming + below + name + "\\prefs.js", true);
+             prefs("C:\\Users\\jo\\Desktop\\c\\prefs.js", true);
+         }},
+        {"a junction planted by the user on the way is refused, the next profile goes on", 6, 1, 7601,
+         [&] {
+             const std::string roaming = nt6User("kim", relative + "[Profile1]\r\nIsRelative=1\r\nPath=Other/y\r\n");
+             prefs("C:\\Windows\\Planted\\x.default\\prefs.js", false);
+             m.AddJunction(roaming + "\\Mozilla\\Firefox\\Profiles", "C:\\Windows\\Planted");
+             prefs(roaming + "\\Mozilla\\Firefox\\Other\\y\\prefs.js", true);
+         }},
+        {"paths through the other compatibility junctions are refused", 6, 1, 7601,
+         [&] {
+             nt6User("lee", "[Profile0]\r\nPath=C:\\Users\\lee\\Local Settings\\Firefox\\p\r\n"
+                            "[Profile1]\r\nPath=C:\\Users\\lee\\AppData\\Local\\Application Data\\Firefox\\q\r\n"
+                            "[Profile2]\r\nPath=C:\\Users\\ann\\Application Data\\Mozilla\\Firefox\\Profiles\\r\r\n");
+             for (const char* name : {"p", "q"}) prefs(std::string("C:\\Users\\lee\\AppData\\Local\\Firefox\\") + name + "\\prefs.js", false);
+             prefs("C:\\Users\\ann\\AppData\\Roaming" + below + "r\\prefs.js", false);
+         }},
+    };
+    m.SetString(HKEY_LOCAL_MACHINE, kProfileList, "ProfilesDirectory", "%SystemDrive%\\Users", View::k32,
+                REG_EXPAND_SZ);
+    for (const Case& c : cases) {
+        m.SetVersion(VER_PLATFORM_WIN32_NT, c.major, c.minor, c.build);
+        m.FindKey(HKEY_LOCAL_MACHINE, kProfileList)->subkeys.clear();
+        configured.clear();
+        untouched.clear();
+        m.deniedOpens.clear();
+        c.arrange();
+        ConfigureFirefoxProfiles();
+        for (const std::string& p : configured) EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << c.what << ": " << p;
+        for (const std::string& p : untouched) {
+            EXPECT_EQ(Data(p), "") << c.what << ": " << p;
+            EXPECT_FALSE(m.FindFile(p + ".BACKUP")) << c.what << ": " << p;
+        }
+        // The system's junctions deny reading them: opening one would lose every profile on real Windows.
+        EXPECT_EQ(m.deniedOpens, std::vector<std::string>{}) << c.what;
     }
-    m.AddJunction(dana + "\\Application Data", dana + "\\AppData\\Roaming");
-    // erin's leads to dana's roaming folder instead of her own.
-    m.AddJunction(erin + "\\Application Data", dana + "\\AppData\\Roaming");
-    ConfigureFirefoxProfiles();
-    EXPECT_EQ(Data(dana + "\\AppData\\Roaming\\Mozilla\\Firefox\\Profiles\\x.default\\prefs.js"),
-              CrLf(kDefault + kSspi));
-    EXPECT_EQ(Data(erin + "\\AppData\\Roaming\\Mozilla\\Firefox\\Profiles\\x.default\\prefs.js"), "");
 }
 
 }  // namespace
