@@ -27,7 +27,7 @@ import subprocess
 import time
 import tomllib
 
-from . import display, trace
+from . import display, firefox, trace
 from .regfile import REG_DWORD, TYPE_CODES, Registry
 from .wine import PROGRAM_DIR_WIN, Prefix, network_drive_value, windows_values
 
@@ -328,7 +328,8 @@ def put_files(pfx, entries, fills):
 def check_file(outcome, pfx, expectation, fills):
     """[[files]]: path, and absent = true; or what the file holds: text (exact, with
     line_end = "CRLF" for CR LF after every line of it), same_as (a fixture's bytes),
-    and readonly (whether Wine reports it read-only)."""
+    readonly (whether Wine reports it read-only), and firefox (preferences that real
+    Firefox holds after reading the file)."""
     where = expectation["path"]
     p = pfx.unix_path(_fill(where, fills))
     exists = os.path.exists(p)
@@ -357,6 +358,10 @@ def check_file(outcome, pfx, expectation, fills):
         readonly = not (os.stat(p).st_mode & stat.S_IWUSR)
         if readonly != expectation["readonly"]:
             outcome.fail("file %s is %sread-only" % (where, "" if readonly else "not "))
+    # firefox = { "preference" = value, ... }: real Firefox reads the file and then holds these.
+    if "firefox" in expectation:
+        for problem in firefox.problems_reading(p, expectation["firefox"]):
+            outcome.fail("file %s: %s" % (where, problem))
 
 
 def start_running(pfx, s, env, artefacts):

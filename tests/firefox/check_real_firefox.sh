@@ -5,7 +5,8 @@
 #      of its own longer than 4095 characters (set through user.js, then removed);
 #   2. the installer's code rewrites that prefs.js (rewrite_prefs, on the
 #      simulated Windows);
-#   3. Firefox starts on it again and writes prefs.js anew when it exits.
+#   3. Firefox starts on it again and writes prefs.js anew when it exits;
+#   4. the same for a trusted-URIs line indented with a tab.
 # Passes when Firefox reported no parse error, wrote the file itself (LF line
 # ends again), and its trusted list is the old list followed by the site
 # domain, with SSPI off and a preference after it still there. A control run
@@ -100,5 +101,18 @@ grep -qF "user_pref(\"network.negotiate-auth.trusted-uris\", \"$list, $domain\")
 grep -qF 'user_pref("network.auth.use-sspi", false);' "$profile/prefs.js" || fail "SSPI is not off"
 grep -qF 'user_pref("zzz.kestrup.check.marker", true);' "$profile/prefs.js" ||
     fail "Firefox dropped a preference that follows the rewritten lines"
+
+# 4. A trusted-URIs statement indented with a tab, and a tab between its tokens
+#    (Firefox takes both as blanks), gets the site domain too.
+tabbed=$work/tabbed
+mkdir -p "$tabbed"
+printf '// Mozilla User Preferences\n\n\tuser_pref("network.negotiate-auth.trusted-uris",\t"tab.example");\n' \
+    >"$work/tabbed.js"
+"$build/rewrite_prefs" "$work/tabbed.js" "$tabbed/prefs.js" "KESTRUP-PC" || fail "rewrite_prefs failed on the tab-indented file"
+run_firefox "$tabbed" "$work/tabbed.log"
+if grep -i "parse error" "$work/tabbed.log"; then fail "Firefox reported a parse error for the rewritten tab-indented line"; fi
+grep -q $'\r' "$tabbed/prefs.js" && fail "Firefox did not write the tab-indented profile's prefs.js again on exit"
+grep -qF "user_pref(\"network.negotiate-auth.trusted-uris\", \"tab.example, $domain\");" "$tabbed/prefs.js" ||
+    fail "the site domain is not in Firefox's trusted list read from a tab-indented line"
 
 echo "check_real_firefox: passed ($(firefox-esr --version 2>/dev/null | tr -d '\n'); site domain $domain)"
