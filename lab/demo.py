@@ -1,101 +1,142 @@
 #!/usr/bin/env python3
 """Runs kestrup.exe once on a throwaway Wine machine and reports what it changed.
 
-    python3 lab/demo.py --build build/windows [--windows winxp] [--switches /ReallySilent] [--package ok]
+    python3 lab/demo.py --build build/windows [--machine FILE] [--windows win7] [--switches /Silent]
+                        [--package ok|reboot|fail|none] [--exe PATH] [--out build/lab/demo]
 
-The machine: a fresh 64-bit Wine prefix set to the chosen Windows version,
-with kestrup.exe and the lab's Kerberos for Windows package in
-C:\\Kestrup Setup\\. The report lists the registry values added, changed or
-removed (both views; Wine's own housekeeping left out), the files written,
-the programs started (the lab stubs' records), the message boxes shown,
-restart or log-off requests, and the exit value.
+The machine is described by a TOML file (lab/README.md): by default
+lab/machines/demo.toml, a Windows XP SP3 computer with the earlier Tessel
+package, three users with Firefox profiles and an earlier Kerberos for Windows.
+--windows, --switches and --package override what the file says. The file is
+checked before anything runs: an unknown key, a wrong type or a missing fixture
+stops here with the file, the key and what was expected.
+
+The report (printed, and as <out>/report.txt and <out>/report.html) lists the
+windows shown in order with their photographs, what the run did topic by topic,
+the registry values and files added, changed or removed (grouped by user, before
+and after), the programs started, restart or log-off requests and the exit value.
 """
 
 import argparse
 import os
+import re
 import shutil
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import changes, host, packages, scenario, trace  # noqa: E402
+from harness import changes, host, packages, report, scenario, schema, trace  # noqa: E402
 from harness.display import Screen  # noqa: E402
+from harness.machine import LOGGED_ON_USER  # noqa: E402
 from harness.wine import PROGRAM_DIR_WIN, make_template  # noqa: E402
 
-SHOW = {0: "SW_HIDE", 1: "SW_SHOWNORMAL", 2: "SW_SHOWMINIMIZED", 3: "SW_SHOWMAXIMIZED", 7: "SW_SHOWMINNOACTIVE"}
-EXIT = {0: "stopped", 1: "completed, or a restart or log-off was requested"}
-EWX = {3: "restart (EWX_SHUTDOWN | EWX_REBOOT)", 4: "log-off (EWX_LOGOFF | EWX_FORCE)"}
+LAB_DIR = os.path.dirname(os.path.abspath(__file__))
+DEFAULT_MACHINE = os.path.join(LAB_DIR, "machines", "demo.toml")
 
 
 def win_path(rel):
     return "C:\\" + rel.replace("/", "\\")
 
 
-def report(args, rc, seen, trace_text, reg_changes, file_changes, stubs, outcome, artefacts):
-    p = print
-    p()
-    p("Kestrup lab report: kestrup.exe %s on a throwaway %s machine (Wine)" % (args.switches or "(no switch)", args.windows))
-    p("  program directory %s with kestrup.exe and kfw_release.msi (the lab's '%s' package)" % (PROGRAM_DIR_WIN, args.package))
-    p("  exit value: %s%s" % (rc, " (%s)" % EXIT[rc] if rc in EXIT else ""))
-    p()
+def file_owner(rel):
+    parts = rel.replace(os.sep, "/").split("/")
+    return parts[1] if len(parts) > 2 and parts[0].lower() == "users" else "Machine"
+
+
+def hive_owner(path):
+    m = re.search(r"\\users\\([^\\]+)\\NTUSER\.DAT$", path, re.I)
+    return m.group(1) if m else path
+
+
+def hive_loads(trace_text):
+    """{user: (loads that succeeded, unloads)} from the traced RegLoadKeyA and RegUnLoadKeyA calls."""
+    loads = {}
+    order = []
+    for args, result in trace.calls_with_results(trace_text, "advapi32.RegLoadKeyA"):
+        m = re.search(r'"((?:[^"\\]|\\.)*)"\)?$', args)
+        user = hive_owner(trace.unescape_debugstr(m.group(1))) if m else "?"
+        ok = result == "00000000"
+        loads[user] = loads.get(user, 0) + (1 if ok else 0)
+        if ok:
+            order.append(user)
+    unloads = {}
+    results = trace.calls_with_results(trace_text, "advapi32.RegUnLoadKeyA")
+    # Each unload follows its load: the program loads one hive at a time.
+    for (_, result), user in zip(results, order):
+        if result == "00000000":
+            unloads[user] = unloads.get(user, 0) + 1
+    return {u: (n, unloads.get(u, 0)) for u, n in loads.items() if n or unloads.get(u)}
+
+
+def collect(s, args, rc, trace_text, artefacts, before_dir, files_before, files_after, stubs, outcome):
+    r = report.RunRecord(title=s.about or s.name, machine=s.path, windows=s.windows, switches=s.switches,
+                         package=s.package, exit=rc, artefacts=artefacts)
     boxes = trace.message_boxes(trace_text)
-    p("Message boxes shown by the program (%d):" % len(boxes))
-    for b in boxes:
-        p("  [%s] style 0x%x: %s" % (b.title, b.style, b.text.replace("\n", "\\n")))
-    others = [t for t in seen if t not in [b.title for b in boxes]]
-    for t in others:
-        p("  other window: %s" % t)
-    p()
-    installer = [c for c in reg_changes if changes._is(c[1], changes.INSTALLER_KEYS)]
-    own = [c for c in reg_changes if c not in installer]
-    p("Registry values added, changed or removed (%d):" % len(own))
-    for hive, key, name, old, new in own:
+    answers = {}
+    for b in s.boxes:
+        answers.setdefault(b.title, []).append(b.answer)
+    photos = sorted(f for f in os.listdir(artefacts) if re.match(r"\d\d-.*\.png$", f))
+    box_at = 0
+    for photo in photos:
+        title = next((t for t in args.seen if re.sub(r"\W+", "_", t) == photo[3:-4]), photo[3:-4])
+        shown = report.Shown(title=title, photo=os.path.join(artefacts, photo))
+        if box_at < len(boxes) and boxes[box_at].title == title:
+            shown.text, shown.style = boxes[box_at].text, boxes[box_at].style
+            box_at += 1
+        if answers.get(title):
+            shown.answer = answers[title].pop(0)
+        r.shown.append(shown)
+    for b in boxes[box_at:]:
+        r.shown.append(report.Shown(title=b.title, text=b.text, style=b.style))  # shown but not photographed
+    for hive, key, name, old, new in changes.registry_changes(before_dir, artefacts):
+        if changes._is(key, changes.INSTALLER_KEYS) and not (changes._is(key, changes.UNINSTALL_KEYS)
+                                                             and (name or "").lower() == "displayname"):
+            r.installer_records += 1
+            continue
         path, view = changes.view_of(hive, key)
-        where = '%s  "%s"%s' % (path, name or "(default)", "  [%s]" % view if view else "")
-        if old is None:
-            p("  + %s = %s" % (where, new.show()))
-        elif new is None:
-            p("  - %s (was %s)" % (where, old.show()))
-        else:
-            p("  ~ %s = %s (was %s)" % (where, new.show(), old.show()))
-    if installer:
-        p("  (and %d values of Windows Installer's own records of the package, not listed)" % len(installer))
-    p()
-    p("Files added, changed or removed (%d):" % len(file_changes))
-    for kind, rel, size in file_changes:
-        p("  %s %s (%d bytes)" % ({"added": "+", "changed": "~", "removed": "-"}[kind], win_path(rel), size))
-    p()
-    p("Programs started (lab stub records):")
-    if not any(stubs.values()):
-        p("  none")
+        owner = "Machine" if hive == "HKLM" else LOGGED_ON_USER
+        r.registry.append(report.RegChange(owner, path, view, name, old.show() if old else None,
+                                           new.show() if new else None))
+    for kind, rel, size in changes.file_changes(files_before, files_after):
+        if rel.replace(os.sep, "/").startswith(("lab/", "lab-bin/")):  # the lab's own stubs and records
+            continue
+        before = files_before[rel][0] if rel in files_before else None
+        after = files_after[rel][0] if rel in files_after else None
+        r.files.append(report.FileChange(file_owner(rel), win_path(rel), kind, before, after))
+    r.hives = hive_loads(trace_text)
     for name, recs in stubs.items():
-        for r in recs:
-            show = int(r.get("showwindow", "0"))
-            how = ("%s (%d) asked through STARTF_USESHOWWINDOW" % (SHOW.get(show, "?"), show)
-                   if r.get("useshowwindow") == "1" else "no show state asked")
-            p("  %s: command line %s; %s; current directory %s" % (name, r.get("cmdline"), how, r.get("cwd")))
-    p()
-    ewx = trace.calls(trace_text, "user32.ExitWindowsEx")
-    p("Restart and log-off requests: %s" % (", ".join(
-        "ExitWindowsEx(%s) %s" % (a, EWX.get(int(a.split(",")[0], 16), "")) for a in ewx) or "none"))
-    for problem in outcome.problems:
-        p("Note: %s" % problem)
-    p()
-    p("Artefacts (Wine's trace, registry files before and after, screenshots): %s" % artefacts)
+        for rec in recs:
+            r.started.append((name, rec.get("cmdline"), report.show_state(rec), rec.get("cwd")))
+    r.requests = ["ExitWindowsEx(%s) %s" % (a, report.EWX.get(int(a.split(",")[0], 16), ""))
+                  for a in trace.calls(trace_text, "user32.ExitWindowsEx")]
+    r.notes = outcome.problems + [n for n in outcome.notes if not n.startswith("windows seen")]
+    return r
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--build", default="build/windows")
     ap.add_argument("--out", default="build/lab/demo")
-    ap.add_argument("--windows", default="winxp", help="Wine's Windows version name (winxp, vista, win7, ...)")
-    ap.add_argument("--switches", default="/ReallySilent")
-    ap.add_argument("--package", default="ok", choices=list(packages.PACKAGES) + ["none"])
+    ap.add_argument("--machine", default=DEFAULT_MACHINE, help="the machine, a TOML file (see lab/README.md)")
+    ap.add_argument("--windows", help="override the machine's Windows (winxp, \"winxp sp2\", vista, win7, win10, ...)")
+    ap.add_argument("--switches", help="override the machine's switches, e.g. \"/ReallySilent\"")
+    ap.add_argument("--package", choices=list(packages.PACKAGES) + ["none"], help="override the machine's package")
     ap.add_argument("--exe", help="another kestrup.exe to try (a site build)")
     args = ap.parse_args()
 
-    kestrup = args.exe or os.path.join(args.build, "kestrup.exe")
+    try:
+        m = schema.load(args.machine)
+        for key in ("windows", "switches", "package"):
+            if getattr(args, key) is not None:
+                table = {"windows": m.windows, key: getattr(args, key)}
+                setattr(m, key, getattr(schema.parse(_toml_table(table), "--" + key), key))
+        s = scenario.Scenario(args.machine, machine=m)
+    except schema.SchemaError as e:
+        print("lab: cannot run: %s" % e)
+        return 1
+
+    kestrup = os.path.abspath(args.exe or os.path.join(args.build, "kestrup.exe"))
     out = os.path.abspath(args.out)
     artefacts = os.path.join(out, "artefacts")
     try:
@@ -109,37 +150,70 @@ def main():
         return 1
 
     shutil.rmtree(artefacts, ignore_errors=True)
-    os.makedirs(os.path.join(artefacts, "before"))
-    pkg = None if args.package == "none" else built[args.package]
-    pfx = scenario.prepare_prefix(template, os.path.join(out, "machine"), args.windows, pkg,
-                                  os.path.abspath(kestrup), [], os.path.join(artefacts, "setup.reg"))
+    before = os.path.join(artefacts, "before")
+    os.makedirs(before)
+    # The lab's stubs (klist, uninstallers, ...) sit beside kestrup.exe's own build; a site build
+    # given with --exe still uses them.
+    env = {"template": template, "kestrup": os.path.join(os.path.abspath(args.build), "kestrup.exe"),
+           "packages": built, "work": out}
+    pkg = None if s.package == "none" else built[s.package]
+    fills = {"progdir": PROGRAM_DIR_WIN, "package": PROGRAM_DIR_WIN + "kfw_release.msi",
+             "infopage": scenario.site_setting(kestrup, "KESTRUP_SITE_INFO_PAGE")}
+    print("lab: furnishing the machine: %s" % (s.about or args.machine), flush=True)
+    pfx = scenario.prepare_prefix(template, os.path.join(out, "machine"), s.windows, pkg, kestrup,
+                                  s.setup + scenario.furnish_values(s), os.path.join(artefacts, "setup.reg"),
+                                  end_setup=not s.preinstall)
     screen = Screen()
     outcome = scenario.Outcome("demo")
+    rc = None
     try:
+        scenario.stage(pfx, s, env, fills)
         for f in ("system.reg", "user.reg"):
-            shutil.copy(os.path.join(pfx.path, f), os.path.join(artefacts, "before"))
+            shutil.copy(os.path.join(pfx.path, f), before)
         files_before = changes.file_snapshot(pfx.drive_c())
-        print("lab: running kestrup.exe %s ..." % args.switches, flush=True)
-        t0 = time.time()
-        rc, seen, trace_text = scenario.run_kestrup(pfx, args.switches, screen, artefacts, [], [], 240, outcome)
+        if s.running:
+            pfx.display = screen.name
+        started = scenario.start_running(pfx, s, env, artefacts)
+        try:
+            scenario.probe_running(pfx, s, env)
+            print("lab: running kestrup.exe %s ..." % (s.switches or "(no switch)"), flush=True)
+            t0 = time.time()
+            rc, seen, trace_text = scenario.run_kestrup(pfx, s.switches, screen, artefacts, s.boxes, s.tolerate,
+                                                        s.timeout, outcome, any_order=True)
+            print("lab: the run took %.0f s" % (time.time() - t0))
+        finally:
+            scenario.stop_running(pfx, started)
         pfx.end_session()
-        print("lab: the run took %.0f s" % (time.time() - t0))
         for f in ("system.reg", "user.reg"):
             shutil.copy(os.path.join(pfx.path, f), artefacts)
-        reg = changes.registry_changes(os.path.join(artefacts, "before"), artefacts)
-        files = changes.file_changes(files_before, changes.file_snapshot(pfx.drive_c()))
         stubs = {}
         if os.path.isdir(pfx.drive_c("lab")):
             for f in sorted(os.listdir(pfx.drive_c("lab"))):
                 if f.endswith(".log"):
                     stubs[f[:-4]] = scenario.read_stub_records(pfx, f[:-4])
                     shutil.copy(os.path.join(pfx.drive_c("lab"), f), artefacts)
-        files = [c for c in files if not c[1].replace(os.sep, "/").startswith("lab/")]
-        report(args, rc, seen, trace_text, reg, files, stubs, outcome, artefacts)
+        args.seen = seen
+        record = collect(s, args, rc, trace_text, artefacts, before, files_before,
+                         changes.file_snapshot(pfx.drive_c()), stubs, outcome)
+    except scenario.CannotStage as e:
+        print("lab: cannot stage this machine here: %s" % e)
+        return 1
     finally:
         screen.close()
         pfx.dispose()
+    text = report.text(record)
+    print(text)
+    with open(os.path.join(out, "report.txt"), "w") as f:
+        f.write(text)
+    with open(os.path.join(out, "report.html"), "w") as f:
+        f.write(report.html(record))
+    print("lab: reports in %s and %s" % (os.path.join(out, "report.txt"), os.path.join(out, "report.html")))
     return 0 if rc is not None else 1
+
+
+def _toml_table(table):
+    """A tiny TOML text for the overrides, so that they are checked like the file's own keys."""
+    return "".join('%s = "%s"\n' % (k, v.replace("\\", "\\\\").replace('"', '\\"')) for k, v in table.items())
 
 
 if __name__ == "__main__":

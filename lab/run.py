@@ -15,7 +15,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import host, packages, scenario  # noqa: E402
+from harness import host, packages, scenario, schema  # noqa: E402
 from harness.display import Screen  # noqa: E402
 from harness.wine import make_template  # noqa: E402
 
@@ -28,11 +28,18 @@ def main():
     ap.add_argument("--out", default="build/lab", help="where prefixes, packages and artefacts go")
     ap.add_argument("--only", nargs="*", help="run only scenarios whose names contain one of these")
     ap.add_argument("--keep", action="store_true", help="keep each scenario's prefix (or its overlay's changes)")
+    ap.add_argument("--exe", help="another kestrup.exe to run (a site or signed build); stubs still from --build")
     ap.add_argument("--reuse-template", action="store_true", help="reuse the template prefix of an earlier run")
     args = ap.parse_args()
 
     t0 = time.time()
-    kestrup = os.path.join(args.build, "kestrup.exe")
+    try:
+        scenarios = scenario.load_all(os.path.join(LAB_DIR, "scenarios"), args.only)
+    except schema.SchemaError as e:
+        print("lab: cannot run: %s" % e)
+        print("lab: 0 passed, 1 failed")
+        return 1
+    kestrup = args.exe or os.path.join(args.build, "kestrup.exe")
     stubs = os.path.join(args.build, "lab", "stubs")
     try:
         print("lab: " + host.check_ready(kestrup), flush=True)
@@ -51,7 +58,6 @@ def main():
         print("lab: 0 passed, 1 failed")
         return 1
 
-    scenarios = scenario.load_all(os.path.join(LAB_DIR, "scenarios"), args.only)
     env = {"template": template, "kestrup": os.path.abspath(kestrup), "packages": built, "work": work,
            "keep": args.keep}
     screen = Screen()

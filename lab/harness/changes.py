@@ -1,6 +1,7 @@
 """What a run changed in a prefix: registry values and files, before against after."""
 
 import os
+import re
 
 from .regfile import Registry
 
@@ -27,7 +28,11 @@ INSTALLER_KEYS = (
     "software\\wow6432node\\microsoft\\windows\\currentversion\\uninstall\\",
     "software\\microsoft\\windows\\currentversion\\uninstall\\",
 )
-NOISE_FILES = ("windows/", "users/", "ProgramData/Microsoft/")
+# Uninstall entries: each one's DisplayName is shown, the rest summed up with the records above.
+UNINSTALL_KEYS = INSTALLER_KEYS[2:]
+NOISE_FILES = ("windows/", "ProgramData/Microsoft/")
+# What Wine itself keeps in every user's profile (shell folders, caches, temporary files).
+NOISE_USER_FILES = re.compile(r"users/[^/]+/(AppData/Local/(Temp|Microsoft)/|Temp/|Local Settings/Temp/)", re.I)
 
 
 def _is(key, prefixes):
@@ -74,7 +79,8 @@ def file_snapshot(drive_c):
 def file_changes(before, after):
     out = []
     for rel in sorted(set(before) | set(after)):
-        if rel.replace(os.sep, "/").startswith(NOISE_FILES):
+        r = rel.replace(os.sep, "/")
+        if r.startswith(NOISE_FILES) or NOISE_USER_FILES.match(r):
             continue
         if rel not in before:
             out.append(("added", rel, after[rel][0]))
