@@ -21,6 +21,7 @@ import argparse
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 
@@ -69,18 +70,30 @@ def hive_loads(trace_text):
     return {u: (n, unloads.get(u, 0)) for u, n in loads.items() if n or unloads.get(u)}
 
 
+def window_only(photo):
+    """The photograph cut to the windows on it (the lab's screen is black elsewhere); the whole
+    screen when that cannot be done."""
+    cut = photo[:-4] + ".window.png"
+    r = subprocess.run(["convert", photo, "-trim", "+repage", "-bordercolor", "black", "-border", "8", cut],
+                       capture_output=True)
+    return cut if r.returncode == 0 and os.path.isfile(cut) else photo
+
+
 def collect(s, args, rc, trace_text, artefacts, before_dir, files_before, files_after, stubs, outcome):
-    r = report.RunRecord(title=s.about or s.name, machine=s.path, windows=s.windows, switches=s.switches,
+    title = s.about or s.name
+    if args.windows:
+        title += " (run as %s)" % s.windows
+    r = report.RunRecord(title=title, machine=s.path, windows=s.windows, switches=s.switches,
                          package=s.package, exit=rc, artefacts=artefacts)
     boxes = trace.message_boxes(trace_text)
     answers = {}
     for b in s.boxes:
         answers.setdefault(b.title, []).append(b.answer)
-    photos = sorted(f for f in os.listdir(artefacts) if re.match(r"\d\d-.*\.png$", f))
+    photos = sorted(f for f in os.listdir(artefacts) if re.match(r"\d\d-.*(?<!\.window)\.png$", f))
     box_at = 0
     for photo in photos:
         title = next((t for t in args.seen if re.sub(r"\W+", "_", t) == photo[3:-4]), photo[3:-4])
-        shown = report.Shown(title=title, photo=os.path.join(artefacts, photo))
+        shown = report.Shown(title=title, photo=window_only(os.path.join(artefacts, photo)))
         if box_at < len(boxes) and boxes[box_at].title == title:
             shown.text, shown.style = boxes[box_at].text, boxes[box_at].style
             box_at += 1
@@ -123,6 +136,7 @@ def main():
     ap.add_argument("--switches", help="override the machine's switches, e.g. \"/ReallySilent\"")
     ap.add_argument("--package", choices=list(packages.PACKAGES) + ["none"], help="override the machine's package")
     ap.add_argument("--exe", help="another kestrup.exe to try (a site build)")
+    ap.add_argument("--template", help="a fresh template prefix made earlier (lab/run.py's <out>/work/template)")
     args = ap.parse_args()
 
     try:
@@ -142,9 +156,12 @@ def main():
     try:
         print("lab: " + host.check_ready(kestrup), flush=True)
         built = packages.build(os.path.join(args.build, "lab", "stubs"), os.path.join(out, "packages"))
-        template = os.path.join(out, "template")
-        print("lab: making a fresh Wine machine ...", flush=True)
-        make_template(template, os.path.join(out, "template.log"))
+        if args.template and os.path.isdir(os.path.join(args.template, "drive_c")):
+            template = os.path.abspath(args.template)
+        else:
+            template = os.path.join(out, "template")
+            print("lab: making a fresh Wine machine ...", flush=True)
+            make_template(template, os.path.join(out, "template.log"))
     except (host.LabUnavailable, FileNotFoundError, RuntimeError) as e:
         print("lab: cannot run: %s" % e)
         return 1

@@ -29,6 +29,7 @@ def main():
     ap.add_argument("--only", nargs="*", help="run only scenarios whose names contain one of these")
     ap.add_argument("--keep", action="store_true", help="keep each scenario's prefix (or its overlay's changes)")
     ap.add_argument("--exe", help="another kestrup.exe to run (a site or signed build); stubs still from --build")
+    ap.add_argument("--template", help="an existing template prefix to use (another run's <out>/work/template)")
     ap.add_argument("--reuse-template", action="store_true", help="reuse the template prefix of an earlier run")
     args = ap.parse_args()
 
@@ -47,8 +48,8 @@ def main():
         work = os.path.join(out, "work")
         os.makedirs(work, exist_ok=True)
         built = packages.build(stubs, os.path.join(out, "packages"))
-        template = os.path.join(work, "template")
-        if args.reuse_template and os.path.isdir(os.path.join(template, "drive_c")):
+        template = os.path.abspath(args.template) if args.template else os.path.join(work, "template")
+        if (args.reuse_template or args.template) and os.path.isdir(os.path.join(template, "drive_c")):
             print("lab: reusing the template prefix %s" % template, flush=True)
         else:
             secs = make_template(template, os.path.join(out, "template.log"))

@@ -294,7 +294,7 @@ def _convert(t, value, where):
 
 
 def _shown(value):
-    kinds = {str: "the text %r", int: "the number %r", bool: "%r", float: "the number %r"}
+    kinds = {str: "the text %r", int: "the number %r", bool: "%s", float: "the number %r"}
     for k, f in kinds.items():
         if type(value) is k:
             return f % (value if k is not bool else ("true" if value else "false"))

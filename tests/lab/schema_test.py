@@ -1,0 +1,160 @@
+"""Machine and scenario files through the lab's schema: one file per kind of content, good and
+bad, and what the furnishings of a good one become in the prefix."""
+
+import os
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "lab"))
+
+from harness import machine, scenario, schema  # noqa: E402
+
+GOOD = '''
+about = "every kind of content"
+windows = "win7"
+switches = "/Silent /NoHotFix"
+package = "reboot"
+calendar = "9.0.4"
+klist = "root@HALVERN.EDU"
+hotfix_installed = true
+
+[[user]]
+name = "root"
+[[user.firefox]]
+prefs = "user_pref(\\"a\\", 1);\\n"
+
+[[user]]
+name = "alice"
+[[user.firefox]]
+name = "work"
+relative = false
+prefs_file = "beside.js"
+readonly = true
+[[user.firefox]]
+name = "big"
+prefs_size = 5000
+
+[[user]]
+name = "bob"
+hive = false
+
+[[earlier]]
+package = "tessel"
+kind = "uninstaller"
+
+[[earlier]]
+package = "openafs"
+
+[[drive]]
+letter = "H"
+remote = '\\\\AFS\\ir.halvern.edu'
+
+[[running]]
+stub = "firefox.exe"
+
+[[box]]
+title = "Remove Old Software?"
+answer = "y"
+'''
+
+# (what is wrong, the text changed, what the message must say)
+BAD = [
+    ("a misspelt table", ("[[box]]", "[[boxes]]"), "line 44: boxes: unknown key 'boxes'"),
+    ("a misspelt key in a table", ('answer = "y"', 'answr = "y"'), "box[1].answr: unknown key"),
+    ("a text for a number", ('hotfix_installed = true', 'hotfix_installed = true\ntimeout = "60"'),
+     "timeout: expected a whole number, got the text '60'"),
+    ("true for a number", ('hotfix_installed = true', 'hotfix_installed = true\nexit = true'),
+     "exit: expected a whole number, got true"),
+    ("a missing required key", ('windows = "win7"', ''), "windows: missing (expected a text)"),
+    ("an unknown Windows", ('windows = "win7"', 'windows = "winxp sp"'), "windows: expected one of"),
+    ("an unknown package outcome", ('package = "reboot"', 'package = "maybe"'),
+     "package: expected one of 'ok', 'reboot', 'fail', 'none', got the text 'maybe'"),
+    ("a missing fixture", ('prefs_file = "beside.js"', 'prefs_file = "nowhere.js"'),
+     "user[2].firefox[1].prefs_file: no file 'nowhere.js'"),
+    ("prefs given twice", ('prefs_size = 5000', 'prefs_size = 5000\nprefs = "x"'),
+     "user[2].firefox[2]: give exactly one of prefs (text), prefs_file and prefs_size, not prefs, prefs_size"),
+    ("a program the lab cannot run", ('stub = "firefox.exe"', 'stub = "chrome.exe"'), "running[1].stub: expected one of"),
+    ("a nested table of the wrong kind", ('kind = "uninstaller"', 'kind = "setup.exe"'), "earlier[1].kind"),
+    ("a user twice", ('hive = false', 'hive = false\n[[user]]\nname = "Alice"'), "user 'Alice' given twice"),
+    ("not TOML at all", ('about = "every', 'about = every'), "not a valid TOML file"),
+]
+
+
+class Schema(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        with open(os.path.join(self.dir, "beside.js"), "w") as f:
+            f.write('user_pref("beside", true);\n')
+
+    def write(self, text):
+        path = os.path.join(self.dir, "machine.toml")
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def test_bad_files_are_refused_naming_file_key_and_expectation(self):
+        for what, (old, new), message in BAD:
+            with self.subTest(what):
+                self.assertIn(old, GOOD)
+                path = self.write(GOOD.replace(old, new, 1))
+                with self.assertRaises(schema.SchemaError) as e:
+                    scenario.Scenario(path)
+                self.assertIn(path, str(e.exception))
+                self.assertIn(message, str(e.exception))
+
+    def test_a_good_file_is_furnished(self):
+        s = scenario.Scenario(self.write(GOOD))
+        puts = {p.path: p for p in s.put}
+        setups = {(v.key, v.name): v.data for v in s.setup}
+        profile_list = machine.PROFILE_LIST
+        # Users other than Wine's own get a profile and (unless hive = false) a hive file.
+        self.assertEqual(setups[(profile_list + "S-1-5-21-0-0-0-1001", "ProfileImagePath")], "%SystemDrive%\\users\\alice")
+        self.assertEqual(setups[(profile_list + "S-1-5-21-0-0-0-1002", "ProfileImagePath")], "%SystemDrive%\\users\\bob")
+        self.assertIn("C:\\users\\alice\\NTUSER.DAT", puts)
+        self.assertNotIn("C:\\users\\bob\\NTUSER.DAT", puts)
+        self.assertNotIn("C:\\users\\root\\NTUSER.DAT", puts)
+        # Windows 7: profiles under AppData\Roaming; an absolute profile under AppData\Local.
+        ini = puts["C:\\users\\alice\\AppData\\Roaming\\Mozilla\\Firefox\\profiles.ini"].text
+        self.assertIn("Name=work\nIsRelative=0\nPath=C:\\users\\alice\\AppData\\Local\\Mozilla\\Firefox\\Profiles\\", ini)
+        self.assertIn("Name=big\nIsRelative=1\nPath=Profiles/", ini)
+        prefs = [p for p in s.put if p.path.endswith("prefs.js")]
+        self.assertEqual(len(prefs), 3)
+        work = next(p for p in prefs if ".work\\" in p.path)
+        self.assertEqual((work.fixture, work.readonly), (os.path.join(self.dir, "beside.js"), True))
+        big = next(p for p in prefs if ".big\\" in p.path)
+        self.assertGreaterEqual(len(big.text), 5000)
+        self.assertLess(len(big.text), 5100)
+        self.assertTrue(big.text.startswith("// Mozilla User Preferences"))
+        # Earlier software: a plain entry with its uninstaller, and the AFS product through msiexec.
+        self.assertEqual(setups[(machine.UNINSTALL + "PC-Tessel", "DisplayName")], "PC-Tessel 2.0")
+        self.assertIn(("tessel_uninstall.exe", "C:\\Program Files (x86)\\PC-Tessel\\uninstall.exe"),
+                      [(p.stub, p.path) for p in s.place])
+        self.assertEqual([(p.package, p.entry) for p in s.preinstall], [("openafs", machine.EARLIER_MSI["openafs"])])
+        self.assertEqual(setups[(machine.UNINSTALL + machine.CALENDAR_ENTRY, "DisplayVersion")], "9.0.4")
+        self.assertEqual(setups[("HKCU\\Software\\Kestrup Lab", "KlistPrincipal")], "root@HALVERN.EDU")
+        self.assertIn((machine.UNINSTALL + "KB892090", "DisplayName"), setups)
+        self.assertEqual(s.running[0].path, machine.RUNNING_PATHS["firefox.exe"])
+        self.assertEqual((s.boxes[0]["title"], s.boxes[0].get("traced", True)), ("Remove Old Software?", True))
+
+    def test_every_scenario_and_machine_of_the_lab_loads(self):
+        lab = os.path.join(ROOT, "lab")
+        self.assertGreater(len(scenario.load_all(os.path.join(lab, "scenarios"))), 20)
+        for name in os.listdir(os.path.join(lab, "machines")):
+            with self.subTest(name):
+                scenario.Scenario(os.path.join(lab, "machines", name))
+        # The example that lab/README.md gives site staff, with the prefs file it names beside it.
+        with open(os.path.join(lab, "README.md")) as f:
+            example = f.read().split("```toml\n", 1)[1].split("```", 1)[0]
+        with open(os.path.join(self.dir, "our-prefs.js"), "w") as f:
+            f.write('user_pref("a", 1);\n')
+        readme = scenario.Scenario(self.write(example))
+        self.assertEqual([u.name for u in readme.machine.user], ["root", "jdoe"])
+        demo = scenario.Scenario(os.path.join(lab, "machines", "demo.toml"))
+        self.assertEqual(demo.windows, "winxp")
+        self.assertEqual(len([p for p in demo.put if p.path.endswith("prefs.js")]), 4)
+
+
+if __name__ == "__main__":
+    unittest.main()
