@@ -136,6 +136,7 @@ def main():
     ap.add_argument("--switches", help="override the machine's switches, e.g. \"/ReallySilent\"")
     ap.add_argument("--package", choices=list(packages.PACKAGES) + ["none"], help="override the machine's package")
     ap.add_argument("--exe", help="another kestrup.exe to try (a site build)")
+    ap.add_argument("--check", action="store_true", help="only check the machine file and the overrides")
     ap.add_argument("--template", help="a fresh template prefix made earlier (lab/run.py's <out>/work/template)")
     args = ap.parse_args()
 
@@ -149,6 +150,8 @@ def main():
     except schema.SchemaError as e:
         print("lab: cannot run: %s" % e)
         return 1
+    if args.check:
+        return 0
 
     kestrup = os.path.abspath(args.exe or os.path.join(args.build, "kestrup.exe"))
     out = os.path.abspath(args.out)
@@ -169,9 +172,9 @@ def main():
     shutil.rmtree(artefacts, ignore_errors=True)
     before = os.path.join(artefacts, "before")
     os.makedirs(before)
-    # The lab's stubs (klist, uninstallers, ...) sit beside kestrup.exe's own build; a site build
-    # given with --exe still uses them.
-    env = {"template": template, "kestrup": os.path.join(os.path.abspath(args.build), "kestrup.exe"),
+    # The lab's stubs (klist, uninstallers, ...) come from the build; a site build given with --exe
+    # still uses them.
+    env = {"template": template, "kestrup": kestrup, "stubs": os.path.join(os.path.abspath(args.build), "lab", "stubs"),
            "packages": built, "work": out}
     pkg = None if s.package == "none" else built[s.package]
     fills = {"progdir": PROGRAM_DIR_WIN, "package": PROGRAM_DIR_WIN + "kfw_release.msi",

@@ -59,7 +59,8 @@ def main():
         print("lab: 0 passed, 1 failed")
         return 1
 
-    env = {"template": template, "kestrup": os.path.abspath(kestrup), "packages": built, "work": work,
+    env = {"template": template, "kestrup": os.path.abspath(kestrup), "stubs": os.path.abspath(stubs),
+           "packages": built, "work": work,
            "keep": args.keep}
     screen = Screen()
     passed = failed = skipped = 0

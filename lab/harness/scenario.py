@@ -96,6 +96,12 @@ class Scenario:
         self.hostname = m.hostname
 
 
+def stub_dir(env):
+    """The built lab stubs: beside the kestrup.exe under test unless env names them (a site or
+    signed build tried with the lab's stubs)."""
+    return env.get("stubs") or os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+
+
 def load_all(directory, only=None):
     """Every scenario file is checked, also those --only leaves out: a broken one stops the lab
     before anything runs (schema.SchemaError)."""
@@ -384,7 +390,7 @@ def check_file(outcome, pfx, expectation, fills):
 def start_running(pfx, s, env, artefacts):
     """Starts the scenario's [[running]] programs (or, for [[live]] checks alone, the session
     keeper) and waits until each is up. Returns [(stub name, Popen)]."""
-    stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+    stubs = stub_dir(env)
     entries = list(s.running)
     if s.live and not entries:
         entries = [{"stub": SESSION_KEEPER, "path": "C:\\lab-bin\\" + SESSION_KEEPER}]
@@ -415,7 +421,7 @@ class CannotStage(Exception):
 
 def probe_running(pfx, s, env):
     """Makes sure that a program of the prefix can see each [[running]] program by its module."""
-    stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+    stubs = stub_dir(env)
     os.makedirs(pfx.drive_c("lab-bin"), exist_ok=True)
     shutil.copy(os.path.join(stubs, "lab_probe.exe"), pfx.drive_c("lab-bin", "lab_probe.exe"))
     for r in s.running:
@@ -482,7 +488,7 @@ def furnish_values(s):
 def furnish(pfx, s, env):
     """The scenario's network drives, engine and installed packages. Packages install in the
     setup session, which is ended here."""
-    stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+    stubs = stub_dir(env)
     for d in s.drives:
         pfx.map_network_drive(d["letter"], d["remote"])
     if s.engine:
@@ -502,7 +508,7 @@ def furnish(pfx, s, env):
 def stage(pfx, s, env, fills):
     """Furnishes a prepared prefix for s: drives, engine, installed packages, stubs, files."""
     furnish(pfx, s, env)
-    stubs = os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+    stubs = stub_dir(env)
     for p in s.place:
         dest = pfx.unix_path(_fill(p["path"], fills))
         os.makedirs(os.path.dirname(dest), exist_ok=True)

@@ -257,6 +257,8 @@ def _describe(t):
         return "one of " + ", ".join(repr(a) for a in typing.get_args(t))
     if origin is list:
         return "a list of " + _describe(typing.get_args(t)[0]).replace("a ", "", 1)
+    if origin is dict:
+        return "a table of " + _describe(typing.get_args(t)[1]).replace("a ", "", 1) + " values"
     if origin is Union:
         return " or ".join(_describe(a) for a in typing.get_args(t) if a is not type(None))
     if dataclasses.is_dataclass(t):
@@ -283,6 +285,11 @@ def _convert(t, value, where):
             raise SchemaError("%s: expected %s, got %s" % (where, _describe(t), _shown(value)))
         inner = typing.get_args(t)[0]
         return [_convert(inner, v, "%s[%d]" % (where, i + 1)) for i, v in enumerate(value)]
+    if origin is dict:
+        if not isinstance(value, dict):
+            raise SchemaError("%s: expected %s, got %s" % (where, _describe(t), _shown(value)))
+        inner = typing.get_args(t)[1]
+        return {k: _convert(inner, v, "%s.%s" % (where, k)) for k, v in value.items()}
     if dataclasses.is_dataclass(t):
         if not isinstance(value, dict):
             raise SchemaError("%s: expected a table, got %s" % (where, _shown(value)))
