@@ -91,12 +91,11 @@ class Screen:
             self.proc = None
 
 
-def coloured_pixels(png, rect):
-    """The pixels of a photograph inside rect (x, y, width, height) that are not grey:
-    [(x, y, (r, g, b))]. Dialog faces, texts and frames are grey; colour comes from pictures."""
-    x, y, w, h = rect
-    r = subprocess.run(["convert", png, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "ppm:-"],
-                       capture_output=True, timeout=30)
+def rgb_pixels(png, rect=None):
+    """(width, height, raw RGB bytes) of a picture, or of the part inside rect (x, y, width, height)."""
+    crop = ["-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0], rect[1]), "+repage"] if rect else []
+    r = subprocess.run(["convert", png] + crop + ["-alpha", "off", "-depth", "8", "ppm:-"], capture_output=True,
+                       timeout=30)
     if r.returncode != 0:
         raise RuntimeError("convert %s: %s" % (png, r.stderr.decode(errors="replace").strip()))
     data = r.stdout
@@ -109,12 +108,18 @@ def coloured_pixels(png, rect):
         while not data[pos:pos + 1].isspace():
             pos += 1
         fields.append(data[start:pos])
-    pos += 1
-    pw, ph = int(fields[1]), int(fields[2])
+    return int(fields[1]), int(fields[2]), data[pos + 1:]
+
+
+def coloured_pixels(png, rect):
+    """The pixels of a photograph inside rect (x, y, width, height) that are not grey:
+    [(x, y, (r, g, b))]. Dialog faces, texts and frames are grey; colour comes from pictures."""
+    x, y = rect[0], rect[1]
+    pw, ph, data = rgb_pixels(png, rect)
     found = []
     for j in range(ph):
         for i in range(pw):
-            o = pos + 3 * (j * pw + i)
+            o = 3 * (j * pw + i)
             c = data[o], data[o + 1], data[o + 2]
             if max(c) - min(c) > 24:
                 found.append((x + i, y + j, c))

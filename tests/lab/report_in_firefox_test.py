@@ -13,25 +13,11 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "lab"))
 
 from harness import report  # noqa: E402
+from harness.display import rgb_pixels  # noqa: E402
 
 # Two photographs in colours that nothing else on the page has.
 PICTURES = {"red.png": (200, 30, 30), "green.png": (30, 160, 60)}
 SIZE = (240, 120)
-
-
-def rgb_pixels(png):
-    """(width, height, raw RGB bytes) of a picture, through ImageMagick."""
-    r = subprocess.run(["convert", png, "-alpha", "off", "-depth", "8", "ppm:-"], capture_output=True, check=True)
-    data = r.stdout
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(data[start:pos])
-    return int(fields[1]), int(fields[2]), data[pos + 1:]
 
 
 def count(raw, colour, tolerance=12):
