@@ -302,8 +302,18 @@ std::string AsDoubleQuoted(const std::string& value, char quote) {
     return out;
 }
 
+// Most lines of a prefs.js are other preferences. A plain ASCII line that
+// opens no comment and does not name the trusted-URIs preference is kept as
+// it is without being read as statements: reading it could find nothing else.
+bool PlainlyOther(const std::string& line, bool inComment) {
+    return !inComment && line.find("/*") == std::string::npos && IsAscii(line) &&
+           FindNoCase(line, "trusted-uris") == 0;
+}
+
 // The line to write for one line of prefs.js, and what kind it was.
 std::string MergeLine(const std::string& line, bool& inComment, LineKind& kind) {
+    kind = LineKind::kOther;
+    if (PlainlyOther(line, inComment)) return line;
     const bool hasLineEnd = !line.empty() && line.back() == '\n';
     const std::string body = hasLineEnd ? line.substr(0, line.size() - 1) : line;
     const bool startsInComment = inComment;
@@ -532,6 +542,8 @@ bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp) {
     if (!SeekTo(prefs, 0)) return false;
     LineReader reader;
     StartReading(reader, prefs, kMaxPrefsLine);
+    TextWriter writer;
+    StartWriting(writer, temp);
     bool trustedUrisSeen = false, sspiOffSeen = false, inComment = false, lastLineEnded = true;
     std::string line;
     bool hasLineEnd = false;
@@ -541,7 +553,7 @@ bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp) {
         const std::string out = MergeLine(line, inComment, kind);
         if (kind != LineKind::kOther) trustedUrisSeen = true;
         if (FindNoCase(line, kSspiOffText) != 0) sspiOffSeen = true;
-        if (!WriteText(temp, out)) return false;
+        if (!WriteText(writer, out)) return false;
         lastLineEnded = !out.empty() && out.back() == '\n';
     }
     if (reader.failed) return false;
@@ -557,7 +569,7 @@ bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp) {
     // A last line without its line end would swallow what follows (into a
     // comment, say): it is ended first.
     if (!appended.empty() && !lastLineEnded) appended.insert(0, "\n");
-    return WriteText(temp, appended);
+    return WriteText(writer, appended) && FinishWriting(writer);
 }
 
 // Puts the temporary file's contents into prefs.js through a handle on the very

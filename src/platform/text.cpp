@@ -2,13 +2,29 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
 namespace kestrup {
 
+bool IsAscii(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 int FindNoCase(const std::string& text, const std::string& pattern) {
     if (pattern.empty()) return 1;
+    if (IsAscii(text) && IsAscii(pattern)) {
+        // Plain ASCII folds alike in every ANSI code page (no lead or trail
+        // bytes either): no copies and no call into the system, which a
+        // prefs.js of many thousand lines would otherwise pay per line.
+        auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+        auto at = std::search(text.begin(), text.end(), pattern.begin(), pattern.end(),
+                              [&](char a, char b) { return upper(a) == upper(b); });
+        return at == text.end() ? 0 : static_cast<int>(at - text.begin()) + 1;
+    }
     std::string upperText = text, upperPattern = pattern;
     // CharUpperBuffA folds with the system's code page, so accented letters match too.
     if (!upperText.empty()) CharUpperBuffA(&upperText[0], static_cast<DWORD>(upperText.size()));

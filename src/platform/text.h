@@ -10,6 +10,9 @@ namespace kestrup {
 // 1-based position of the first occurrence of pattern in text, letters folded
 // with the ANSI code page; 0 when absent; 1 when pattern is empty.
 int FindNoCase(const std::string& text, const std::string& pattern);
+// True when every character is plain ASCII (below 0x80), which folds alike in
+// every ANSI code page.
+bool IsAscii(const std::string& text);
 // The first count characters (none for count <= 0, all when count >= length).
 std::string LeftPart(const std::string& source, int count);
 // The last count characters (none for count <= 0, all when count >= length).

@@ -6,7 +6,10 @@ namespace kestrup {
 
 namespace {
 
-constexpr size_t kChunkBytes = 4096;
+// Whole pieces per call: under Wine, and on Windows, each ReadFile or
+// WriteFile is a trip into the system that costs more than the bytes.
+constexpr size_t kChunkBytes = 64u << 10;
+constexpr size_t kWritePiece = 64u << 10;
 // WriteFile takes at most a DWORD; big texts go in pieces well below it.
 constexpr size_t kMaxWriteBytes = 1u << 20;
 
@@ -20,6 +23,16 @@ bool Refill(LineReader& reader) {
     reader.filled = read;
     if (read == 0) reader.atEnd = true;
     return read > 0;
+}
+
+void AppendCrLf(std::string& out, const std::string& text) {
+    size_t start = 0;
+    for (size_t feed = text.find('\n'); feed != std::string::npos; feed = text.find('\n', start)) {
+        out.append(text, start, feed - start);
+        out += "\r\n";
+        start = feed + 1;
+    }
+    out.append(text, start, std::string::npos);
 }
 
 }  // namespace
@@ -77,11 +90,30 @@ bool WriteBytes(HANDLE file, const char* data, size_t size) {
 bool WriteText(HANDLE file, const std::string& text) {
     std::string converted;
     converted.reserve(text.size() + text.size() / 16 + 2);
-    for (char c : text) {
-        if (c == '\n') converted += '\r';
-        converted += c;
-    }
+    AppendCrLf(converted, text);
     return WriteBytes(file, converted.data(), converted.size());
+}
+
+void StartWriting(TextWriter& writer, HANDLE file) {
+    writer = TextWriter{};
+    writer.file = file;
+    writer.pending.reserve(kWritePiece + kWritePiece / 8);
+}
+
+bool WriteText(TextWriter& writer, const std::string& text) {
+    if (writer.failed) return false;
+    AppendCrLf(writer.pending, text);
+    if (writer.pending.size() < kWritePiece) return true;
+    writer.failed = !WriteBytes(writer.file, writer.pending.data(), writer.pending.size());
+    writer.pending.clear();
+    return !writer.failed;
+}
+
+bool FinishWriting(TextWriter& writer) {
+    if (writer.failed) return false;
+    writer.failed = !WriteBytes(writer.file, writer.pending.data(), writer.pending.size());
+    writer.pending.clear();
+    return !writer.failed;
 }
 
 bool FlushAndClose(FileHandle& file) {

@@ -33,6 +33,21 @@ bool ReadLine(LineReader& reader, std::string& line, bool& hasLineEnd);
 // Writes text with every line feed as carriage return and line feed. False
 // when WriteFile fails or writes less than asked.
 bool WriteText(HANDLE file, const std::string& text);
+
+// Text written line by line, gathered into pieces of about 64 KB so that a
+// file of many lines costs a few WriteFile calls, not one per line. The first
+// failure sticks: every later call answers false and writes nothing more.
+struct TextWriter {
+    HANDLE file = INVALID_HANDLE_VALUE;  // not owned
+    std::string pending;                 // converted, not yet written
+    bool failed = false;
+};
+void StartWriting(TextWriter& writer, HANDLE file);
+// Adds text with every line feed as CR LF; writes a full piece when one is
+// gathered. False once a write has failed.
+bool WriteText(TextWriter& writer, const std::string& text);
+// Writes what is still gathered. False when this or any earlier write failed.
+bool FinishWriting(TextWriter& writer);
 // Writes the bytes unchanged, with the same check.
 bool WriteBytes(HANDLE file, const char* data, size_t size);
 // Flushes what was written to the disk and closes the file. False when either

@@ -38,7 +38,7 @@ protected:
 TEST_F(TextFileTest, LinesAreReadWholeWithTheirLineEnds) {
     using Lines_ = std::vector<std::pair<std::string, bool>>;
     const std::string longLine(100000, 'x');
-    const std::string beforeChunkEnd(4095, 'a');  // its CR ends the first chunk, its LF begins the next
+    const std::string beforeChunkEnd((64 << 10) - 1, 'a');  // its CR ends the first 64 KB read, its LF begins the next
     struct Case {
         const char* what;
         std::string data;
@@ -93,6 +93,34 @@ TEST_F(TextFileTest, ShortWriteOnFullDiskIsReported) {
     EXPECT_FALSE(WriteText(file.get(), "line one\nline two\n"));
     EXPECT_EQ(m.FindFile(kFile)->data, "line ");  // what fitted
     EXPECT_TRUE(WriteText(file.get(), ""));       // nothing to write asks for no space
+}
+
+TEST_F(TextFileTest, WriterGathersLinesIntoFewCheckedWrites) {
+    const std::string line = "user_pref(\"some.preference\", 1);\n";
+    struct Case {
+        const char* what;
+        long long diskSpace;
+        bool ok;
+    } cases[] = {{"room enough", -1, true}, {"disk full half-way", 100000, false}};
+    for (const Case& c : cases) {
+        m.AddFile(kFile, "");
+        m.diskSpace = c.diskSpace;
+        m.calls.clear();
+        FileHandle file = Open(GENERIC_WRITE, TRUNCATE_EXISTING);
+        TextWriter writer;
+        StartWriting(writer, file.get());
+        std::string expected;
+        bool allTaken = true;
+        for (int i = 0; i < 10000; ++i) {
+            allTaken = WriteText(writer, line) && allTaken;
+            expected += "user_pref(\"some.preference\", 1);\r\n";
+        }
+        EXPECT_EQ(FinishWriting(writer), c.ok) << c.what;
+        EXPECT_EQ(allTaken, c.ok) << c.what;  // a failure is answered by the write that met it, and sticks
+        EXPECT_LE(m.CallCount("WriteFile"), 7) << c.what;  // 370,000 bytes in pieces of 64 KB
+        if (c.ok) EXPECT_EQ(m.FindFile(kFile)->data, expected) << c.what;
+        if (!c.ok) EXPECT_EQ(m.FindFile(kFile)->data.size(), 100000u) << c.what;  // nothing after the failure
+    }
 }
 
 TEST_F(TextFileTest, FailedFlushIsReportedAndTheFileStillClosed) {
