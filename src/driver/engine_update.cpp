@@ -10,7 +10,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -43,6 +42,15 @@ const EngineRedistributable* ChooseRedistributable(int osClass, const std::strin
     }
 }
 
+// Four hexadecimal digits, as "%04x" or "%04X" would give them (the C
+// runtime's formatter would cost the program tens of kilobytes).
+std::string Hex4(unsigned value, bool upper) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::string out(4, '0');
+    for (int i = 3; i >= 0; --i, value >>= 4) out[static_cast<size_t>(i)] = digits[value & 0xF];
+    return out;
+}
+
 std::string QueryString(const std::vector<char>& block, const std::string& subBlock) {
     LPVOID value = nullptr;
     UINT length = 0;
@@ -68,16 +76,14 @@ std::string GetFileVersion(const std::string& path) {
             WORD language, codePage;
             std::memcpy(&language, entries + i, 2);
             std::memcpy(&codePage, entries + i + 2, 2);
-            char name[64];
-            std::snprintf(name, sizeof name, "\\StringFileInfo\\%04x%04x\\FileVersion", language, codePage);
+            const std::string name =
+                "\\StringFileInfo\\" + Hex4(language, false) + Hex4(codePage, false) + "\\FileVersion";
             std::string version = QueryString(block, name);
             if (!version.empty()) return version;
         }
         return "";
     }
-    char name[64];
-    std::snprintf(name, sizeof name, "\\StringFileInfo\\%04X04B0\\FileVersion", GetUserDefaultLangID());
-    return QueryString(block, name);
+    return QueryString(block, "\\StringFileInfo\\" + Hex4(GetUserDefaultLangID(), true) + "04B0\\FileVersion");
 }
 
 std::array<int, 4> SplitVersion(const std::string& version) {

@@ -2,7 +2,8 @@
 """Draws banner.bmp, the tall picture at the left of the incompatible-software
 dialog: 152 by 300 pixels (76 by 150 dialog units of the dialog's font), a
 night-blue gradient with a key over a ticket, and the words KERBEROS FOR
-WINDOWS. Standard library only; run it again after changing the picture:
+WINDOWS, in 256 colours. Standard library only; run it again after changing
+the picture:
     python3 src/resources/draw_banner.py src/resources/banner.bmp
 """
 import struct
@@ -92,19 +93,42 @@ def main(out):
     fill(20, 248, W - 20, 250, (200, 214, 230))
     text("SETUP", 262, (200, 214, 230))
 
-    # 24-bit bottom-up BMP; rows padded to four bytes.
-    row_size = (W * 3 + 3) & ~3
+    # 8-bit bottom-up BMP with a palette of at most 256 colours (a third of
+    # the 24-bit size, which would be a third of kestrup.exe); rows padded to
+    # four bytes.
+    palette = median_cut(sorted({c for row in px for c in row}), 256)
+    nearest = {}
+    row_size = (W + 3) & ~3
     data = bytearray()
     for y in range(H - 1, -1, -1):
         for x in range(W):
-            r, g, b = px[y][x]
-            data += bytes((b, g, r))
-        data += b"\0" * (row_size - W * 3)
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, W, H, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+            c = px[y][x]
+            if c not in nearest:
+                nearest[c] = min(range(len(palette)),
+                                 key=lambda i: sum((a - b) ** 2 for a, b in zip(palette[i], c)))
+            data.append(nearest[c])
+        data += b"\0" * (row_size - W)
+    table = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    offset = 54 + len(table)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, W, H, 1, 8, 0, len(data), 2835, 2835, len(palette), 0)
     with open(out, "wb") as f:
-        f.write(header + info + data)
+        f.write(header + info + table + data)
 
+
+def median_cut(colours, count):
+    """At most count colours standing for the given ones: the box of colours
+    with the widest channel is split at its median until there are enough."""
+    boxes = [colours]
+    while len(boxes) < count:
+        widest = max(boxes, key=lambda b: max(max(c[i] for c in b) - min(c[i] for c in b) for i in range(3)))
+        if len(widest) < 2:
+            break
+        channel = max(range(3), key=lambda i: max(c[i] for c in widest) - min(c[i] for c in widest))
+        ordered = sorted(widest, key=lambda c: c[channel])
+        boxes.remove(widest)
+        boxes += [ordered[:len(ordered) // 2], ordered[len(ordered) // 2:]]
+    return [tuple(sum(c[i] for c in b) // len(b) for i in range(3)) for b in boxes]
 
 if __name__ == "__main__":
     main(sys.argv[1] if len(sys.argv) > 1 else "banner.bmp")
