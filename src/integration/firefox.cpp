@@ -536,9 +536,27 @@ bool RemoveLeftoverTemporary(const std::string& tempPath) {
     return DeleteFileA(tempPath.c_str()) != FALSE;
 }
 
+// The domain of the account that runs the installer, asked once for all the
+// files of a run and only when a file needs it.
+class InstallingAccountDomain {
+public:
+    const std::string& Get() {
+        if (!asked_) {
+            std::string user;
+            GetUserAndDomain(user, domain_);  // a failure leaves it empty
+            asked_ = true;
+        }
+        return domain_;
+    }
+
+private:
+    bool asked_ = false;
+    std::string domain_;
+};
+
 // Writes the rewritten preferences into the temporary file. False on any
 // failure to read or write.
-bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp) {
+bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp, InstallingAccountDomain& account) {
     if (!SeekTo(prefs, 0)) return false;
     LineReader reader;
     StartReading(reader, prefs, kMaxPrefsLine);
@@ -562,8 +580,7 @@ bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp) {
     if (!trustedUrisSeen) appended += DefaultStatement() + "\n";
     if (!sspiOffSeen) {
         // The account that runs the installer decides, for every user's files.
-        std::string user, domain;
-        GetUserAndDomain(user, domain);
+        const std::string& domain = account.Get();
         if (FindNoCase(domain, "WIN") == 0 && FindNoCase(domain, site::kDomain) == 0) appended += kSspiLine;
     }
     // A last line without its line end would swallow what follows (into a
@@ -593,8 +610,11 @@ bool CopyBack(const std::string& prefsPath, const BY_HANDLE_FILE_INFORMATION& ch
 
 // ---- profiles.ini -------------------------------------------------------------
 
+void RewriteHeldPrefsFile(const std::string& prefsPath, InstallingAccountDomain& account);
+
 // One user's Firefox profiles, from profiles.ini below the profile directory.
-void ConfigureUserProfiles(const std::string& profileDirectory, const CompatibilityNames& names) {
+void ConfigureUserProfiles(const std::string& profileDirectory, const CompatibilityNames& names,
+                           InstallingAccountDomain& account) {
     if (profileDirectory.empty()) return;
     std::string profileBase = profileDirectory;
     AddTrailingBackslash(profileBase);
@@ -631,27 +651,23 @@ void ConfigureUserProfiles(const std::string& profileDirectory, const Compatibil
         std::string profileFolder = prefsPath;
         StripFileName(profileFolder);
         std::vector<FileHandle> profileHeld;
+        // Below the Firefox folder (the usual relative profile) the folders up
+        // to it are held already; only those below are taken.
+        const std::string firefoxTop = firefoxFolder + "\\";
+        const bool belowFirefox = BeginsWithNoCase(profileFolder + "\\", firefoxTop);
         const std::string top = BeginsWithNoCase(profileFolder + "\\", profileBase) ? profileBase : root;
-        if (!HoldFoldersBelow(top, profileFolder, profileHeld)) continue;
-        RewritePrefsFile(prefsPath);
+        if (!(belowFirefox ? HoldFoldersBelow(firefoxTop, profileFolder + "\\", profileHeld)
+                           : HoldFoldersBelow(top, profileFolder, profileHeld)))
+            continue;
+        RewriteHeldPrefsFile(prefsPath, account);
     }
 }
 
-}  // namespace
-
-void ConfigureFirefoxProfiles() {
-    const CompatibilityNames names = FindCompatibilityNames();
-    for (const std::string& directory : ListProfileDirectories()) ConfigureUserProfiles(directory, names);
-}
-
-void RewritePrefsFile(const std::string& prefsPath) {
+// Rewrites one prefs.js whose folder the caller holds.
+void RewriteHeldPrefsFile(const std::string& prefsPath, InstallingAccountDomain& account) {
     const std::string backupPath = prefsPath + ".BACKUP";
     const std::string tempPath = prefsPath + ".TEMP";
     if (backupPath.size() >= MAX_PATH) return;
-    std::string folder = prefsPath;
-    StripFileName(folder);
-    std::vector<FileHandle> held;
-    if (folder.empty() || !HoldPlainFolder(folder, held)) return;
 
     FileHandle prefs;
     BY_HANDLE_FILE_INFORMATION prefsInfo;
@@ -669,7 +685,7 @@ void RewritePrefsFile(const std::string& prefsPath) {
                                 nullptr));
     if (!temp) return;
     // Only a temporary file written completely is copied over prefs.js.
-    bool complete = WriteRewrittenPrefs(prefs.get(), temp.get()) && FlushFileBuffers(temp.get());
+    bool complete = WriteRewrittenPrefs(prefs.get(), temp.get(), account) && FlushFileBuffers(temp.get());
     bool copied = complete && CopyBack(prefsPath, prefsInfo, temp.get());
     temp.reset();
     if (!ntFamily && (copied || !complete)) {
@@ -677,6 +693,23 @@ void RewritePrefsFile(const std::string& prefsPath) {
         bool deferred = false;
         DeleteFileOrDefer(tempPath, errorText, deferred);
     }
+}
+
+}  // namespace
+
+void ConfigureFirefoxProfiles() {
+    const CompatibilityNames names = FindCompatibilityNames();
+    InstallingAccountDomain account;
+    for (const std::string& directory : ListProfileDirectories()) ConfigureUserProfiles(directory, names, account);
+}
+
+void RewritePrefsFile(const std::string& prefsPath) {
+    std::string folder = prefsPath;
+    StripFileName(folder);
+    std::vector<FileHandle> held;
+    if (folder.empty() || !HoldPlainFolder(folder, held)) return;
+    InstallingAccountDomain account;
+    RewriteHeldPrefsFile(prefsPath, account);
 }
 
 std::string MergeTrustedUrisLine(const std::string& line) {

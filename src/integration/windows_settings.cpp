@@ -14,21 +14,17 @@ namespace {
 
 constexpr char kTcpipParameters[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 
-void WriteForAllUsers(const std::vector<std::string>& profiles, const std::string& keyPath,
-                      const std::string& valueName) {
-    for (const std::string& profile : profiles) WriteUserHiveDword(keyPath, valueName, 1, profile);
-}
-
 }  // namespace
 
 void ConfigureInternetExplorer() {
     const std::vector<std::string> profiles = ListProfileDirectories();
     // Two passes: each user's hive is loaded once per value.
-    WriteForAllUsers(profiles,
-                     std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\") +
-                         site::kDomain,
-                     "https");
-    WriteForAllUsers(profiles, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "EnableNegotiate");
+    WriteEveryUserHiveDword(
+        profiles,
+        std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\") + site::kDomain,
+        "https", 1);
+    WriteEveryUserHiveDword(profiles, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "EnableNegotiate",
+                            1);
 }
 
 void SetMsLsaListForAllUsers() {
@@ -36,8 +32,8 @@ void SetMsLsaListForAllUsers() {
     // Only where Kerberos for Windows is registered at this moment.
     if (!RegReadString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName", pathName))
         return;
-    WriteForAllUsers(ListProfileDirectories(), "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters",
-                     "MsLsaList");
+    WriteEveryUserHiveDword(ListProfileDirectories(),
+                            "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters", "MsLsaList", 1);
 }
 
 void WriteKdcNames() {

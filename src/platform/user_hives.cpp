@@ -71,9 +71,11 @@ std::vector<std::string> ListProfileDirectories() {
     return directories;
 }
 
-void WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
-                        const std::string& profileDirectory) {
-    EnableRestorePrivilege();
+namespace {
+
+// WriteUserHiveDword once the privilege is enabled.
+void WriteIntoUserHive(const std::string& keyPath, const std::string& valueName, DWORD value,
+                       const std::string& profileDirectory) {
     std::string hiveFile = profileDirectory;
     AddTrailingBackslash(hiveFile);
     hiveFile += "NTUSER.DAT";
@@ -87,6 +89,21 @@ void WriteUserHiveDword(const std::string& keyPath, const std::string& valueName
     }
     // RegWriteDword closes its key before the hive's owner unloads it.
     RegWriteDword(HKEY_LOCAL_MACHINE, std::string(kTemporaryHiveKey) + "\\" + keyPath, valueName, value);
+}
+
+}  // namespace
+
+void WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
+                        const std::string& profileDirectory) {
+    EnableRestorePrivilege();
+    WriteIntoUserHive(keyPath, valueName, value, profileDirectory);
+}
+
+void WriteEveryUserHiveDword(const std::vector<std::string>& profileDirectories, const std::string& keyPath,
+                             const std::string& valueName, DWORD value) {
+    // Enabled once: it stays enabled for the rest of the run.
+    EnableRestorePrivilege();
+    for (const std::string& directory : profileDirectories) WriteIntoUserHive(keyPath, valueName, value, directory);
 }
 
 }  // namespace kestrup

@@ -23,6 +23,10 @@ std::vector<std::string> ListProfileDirectories();
 // HKEY_CURRENT_USER instead.
 void WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
                         const std::string& profileDirectory);
+// WriteUserHiveDword for each profile directory in turn, with the privilege
+// enabled once for the walk rather than once per user.
+void WriteEveryUserHiveDword(const std::vector<std::string>& profileDirectories, const std::string& keyPath,
+                             const std::string& valueName, DWORD value);
 // Enables SeRestorePrivilege, which loading a hive needs, for the rest of the run.
 void EnableRestorePrivilege();
 

@@ -53,6 +53,9 @@ TEST_F(WindowsSettingsTest, InternetExplorerForEveryUserInTwoPasses) {
     EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kInternetSettings, "EnableNegotiate"), 1u);
     EXPECT_EQ(Loads(), (std::vector<std::string>{"alice", "bob", "carol", "alice", "bob", "carol"}));
     EXPECT_EQ(m.FindKey(HKEY_LOCAL_MACHINE, "qtxRegTempKey"), nullptr);
+    // The privilege that loading needs is enabled once per pass, not once per user.
+    EXPECT_TRUE(m.privilegesEnabled.count("SeRestorePrivilege"));
+    EXPECT_EQ(m.CallCount("AdjustTokenPrivileges"), 2);
 }
 
 TEST_F(WindowsSettingsTest, MsLsaListOnlyWhileKerberosForWindowsIsRegistered) {
