@@ -51,12 +51,12 @@ def measure_users(n, labels, env, runs):
     try:
         for r in range(runs):
             for label in labels:
-                secs, rc, _ = bench.timed_command(seed, bench.kestrup_args(label))
-                check(kestrup[label], rc, 1, "kestrup.exe (%s)" % label)
-                kestrup[label].add(secs)
-            secs, rc, _ = bench.timed_command(seed, bench.msiexec_args())
-            check(msiexec, rc, 0, "msiexec")
-            msiexec.add(secs)
+                run = bench.timed_command(seed, bench.kestrup_args(label))
+                check(kestrup[label], run.rc, 1, "kestrup.exe (%s)" % label)
+                kestrup[label].add(run.seconds, run.cpu)
+            run = bench.timed_command(seed, bench.msiexec_args())
+            check(msiexec, run.rc, 0, "msiexec")
+            msiexec.add(run.seconds, run.cpu)
             log("%d users, run %d: %s; msiexec %.2f s" % (n, r + 1, ", ".join(
                 "%s %.2f s" % (label, kestrup[label].values[-1]) for label in labels), msiexec.values[-1]))
     finally:
@@ -80,15 +80,15 @@ def measure_pair(name, big, small, labels, env, runs, floor=False):
         for r in range(runs):
             for label in labels:
                 for seed, samples in zip(seeds, result[label]):
-                    secs, rc, _ = bench.timed_command(seed, bench.kestrup_args(label))
-                    check(samples, rc, 0, "kestrup.exe (%s)" % label)
-                    samples.add(secs)
+                    run = bench.timed_command(seed, bench.kestrup_args(label))
+                    check(samples, run.rc, 0, "kestrup.exe (%s)" % label)
+                    samples.add(run.seconds, run.cpu)
             if floor:
-                _, rc, out = bench.timed_command(seeds[0], bench.floor_args(big))
+                run = bench.timed_command(seeds[0], bench.floor_args(big))
                 try:
-                    copies.add(float(out.strip().splitlines()[-1]) / 1000.0)
+                    copies.add(float(run.stdout.strip().splitlines()[-1]) / 1000.0)
                 except (ValueError, IndexError):
-                    copies.problems.append("the copy floor printed %r (exit %s)" % (out.strip(), rc))
+                    copies.problems.append("the copy floor printed %r (exit %s)" % (run.stdout.strip(), run.rc))
             log("%s, run %d done" % (name, r + 1))
     finally:
         for seed in seeds:
@@ -163,55 +163,66 @@ def main():
     problems = []
 
     counts = [1, 10] if args.short else [1, 10, 50, 200]
-    head = ["machine (Windows XP under Wine)", "msiexec /i kfw_release.msi /qn alone"]
+    head = ["machine (Windows XP under Wine); wall-clock (processor time)", "msiexec /i kfw_release.msi /qn alone"]
     for label in labels:
         head += ["kestrup.exe /ReallySilent /NoHotFix (%s)" % label, "ratio", "own work per user"]
     rows = [head]
     for n in counts:
         kestrup, msiexec = measure_users(n, labels, env, args.runs)
-        row = ["%d user%s, 2 profiles of 100 KB each" % (n, "" if n == 1 else "s"), seconds(msiexec.median)]
+        row = ["%d user%s, 2 profiles of 100 KB each" % (n, "" if n == 1 else "s"),
+               "%s (%s)" % (seconds(msiexec.median), seconds(msiexec.cpu_median))]
         problems += msiexec.problems
         for label in labels:
             k = kestrup[label]
             problems += k.problems
-            row += [seconds(k.median), "%.2f" % (k.median / msiexec.median),
-                    "%.3f s" % ((k.median - msiexec.median) / n)]
+            row += ["%s (%s)" % (seconds(k.median), seconds(k.cpu_median)),
+                    "%.2f (%.2f)" % (k.median / msiexec.median, k.cpu_median / msiexec.cpu_median),
+                    "%.3f s (%.3f s)" % ((k.median - msiexec.median) / n, (k.cpu_median - msiexec.cpu_median) / n)]
         rows.append(row)
     sections = [table(rows)]
 
-    other = [["measure"] + labels]
+    # Differences of whole runs are small next to a run's noise: these take more runs.
+    pair_runs = 2 * args.runs + 1
+    other = [["measure: wall-clock (processor time of kestrup.exe)"] + labels]
     big = bench.Machine("10 MB", package="none", users=1, profiles=1, prefs_bytes=BIG_PREFS)
     small = dataclasses.replace(big, prefs_bytes=SMALL_PREFS)
-    prefs, floor = measure_pair("prefs", big, small, labels, env, args.runs, floor=True)
+    prefs, floor = measure_pair("prefs", big, small, labels, env, pair_runs, floor=True)
     problems += floor.problems
-    rewrite = {}
+    rewrite, rewrite_cpu = {}, {}
     for label in labels:
-        problems += prefs[label][0].problems + prefs[label][1].problems
-        rewrite[label] = prefs[label][0].median - prefs[label][1].median
+        with_big, with_small = prefs[label]
+        problems += with_big.problems + with_small.problems
+        rewrite[label] = with_big.median - with_small.median
+        rewrite_cpu[label] = with_big.cpu_median - with_small.cpu_median
     other.append(["one 10 MB prefs.js rewritten (run with it minus run with a 2 KB one)"] +
-                 [seconds(rewrite[label]) for label in labels])
+                 ["%s (%s)" % (seconds(rewrite[label]), seconds(rewrite_cpu[label])) for label in labels])
     other.append(["floor: three plain copies of that file under the same Wine (CopyFileA)"] +
                  [seconds(floor.median) for _ in labels])
-    other.append(["rewrite / floor"] + ["%.1f" % (rewrite[label] / floor.median) for label in labels])
+    other.append(["rewrite / floor"] + ["%.1f (%.1f)" % (rewrite[label] / floor.median,
+                                                         rewrite_cpu[label] / floor.median) for label in labels])
 
     empty = bench.Machine("empty log", package="none")
     full = dataclasses.replace(empty, log_values=1000)
-    logs, _ = measure_pair("log", full, empty, labels, env, args.runs)
+    logs, _ = measure_pair("log", full, empty, labels, env, pair_runs)
     for label in labels:
         problems += logs[label][0].problems + logs[label][1].problems
-    other.append(["run that logs one event, log empty"] + [seconds(logs[label][1].median) for label in labels])
-    other.append(["the same run, log full (1000 values)"] + [seconds(logs[label][0].median) for label in labels])
-    other.append(["full minus empty"] + ["%.3f s" % (logs[label][0].median - logs[label][1].median)
-                                         for label in labels])
+    other.append(["run that logs one event, log empty"] +
+                 ["%s (%s)" % (seconds(logs[label][1].median), seconds(logs[label][1].cpu_median)) for label in labels])
+    other.append(["the same run, log full (1000 values)"] +
+                 ["%s (%s)" % (seconds(logs[label][0].median), seconds(logs[label][0].cpu_median)) for label in labels])
+    other.append(["full minus empty"] +
+                 ["%.3f s (%.3f s)" % (logs[label][0].median - logs[label][1].median,
+                                       logs[label][0].cpu_median - logs[label][1].cpu_median) for label in labels])
     other.append(["kestrup.exe size"] + ["{:,} bytes".format(os.path.getsize(env["kestrups"][label]))
                                          for label in labels])
     other.append(["DLLs it imports"] + [imports(env["kestrups"][label]) for label in labels])
     sections.append(table(other))
 
     counted = call_counts(args.host_build)
-    intro = ("Machine: %s. Each figure is the median of %d runs, each on a fresh copy of the machine with "
-             "Wine's session already started; the builds were measured in the same runs, interleaved. "
-             "Ratios are what count: absolute times depend on the machine and its load." % (machine_line, args.runs))
+    intro = ("Machine: %s. Each figure is the median of %d runs (%d for the differences in the second "
+             "table), each on a fresh copy of the machine with Wine's session already started; the builds "
+             "were measured in the same runs, interleaved. Ratios are what count: absolute times depend on "
+             "the machine and its load." % (machine_line, args.runs, 2 * args.runs + 1))
     text = intro + "\n\n" + "\n\n".join(sections) + "\n"
     if counted:
         text += "\nWhat the costly steps ask of Windows, counted on winsim (the current sources):\n\n" + counted

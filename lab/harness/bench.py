@@ -13,6 +13,7 @@ that the time is the command's own and not Wine's start-up.
 
 import dataclasses
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -143,17 +144,28 @@ def start_session(pfx):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+@dataclasses.dataclass
+class Run:
+    seconds: float   # wall-clock time of the command
+    cpu: float       # processor time of its process (user and system): steadier on a busy machine
+    rc: int
+    stdout: str
+
+
 def timed_command(seed, args, timeout=1800):
-    """Runs a Windows command line in a fresh copy of the seeded machine; (seconds, exit value, stdout)."""
+    """Runs a Windows command line in a fresh copy of the seeded machine."""
     pfx = seed.clone("run")
     try:
         settle(pfx, seed.machine)
         start_session(pfx)
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
         t0 = time.monotonic()
         r = subprocess.run(["timeout", str(timeout), "wine"] + args, env=pfx.env(), cwd=pfx.program_dir(),
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace")
         seconds = time.monotonic() - t0
-        return seconds, r.returncode, r.stdout
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+        return Run(seconds, cpu, r.returncode, r.stdout)
     finally:
         pfx.dispose()
 
@@ -175,14 +187,21 @@ class Samples:
 
     def __init__(self):
         self.values = []
+        self.cpu = []
         self.problems = []
 
-    def add(self, value):
+    def add(self, value, cpu=None):
         self.values.append(value)
+        if cpu is not None:
+            self.cpu.append(cpu)
 
     @property
     def median(self):
         return statistics.median(self.values) if self.values else float("nan")
+
+    @property
+    def cpu_median(self):
+        return statistics.median(self.cpu) if self.cpu else float("nan")
 
 
 def describe_host():

@@ -567,10 +567,15 @@ bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp, InstallingAccountDomain& acc
     bool hasLineEnd = false;
     while (ReadLine(reader, line, hasLineEnd)) {
         if (hasLineEnd) line += '\n';
+        if (FindNoCase(line, kSspiOffText) != 0) sspiOffSeen = true;
+        if (PlainlyOther(line, inComment)) {
+            if (!WriteText(writer, line)) return false;  // most lines: written as read, without a copy
+            lastLineEnded = hasLineEnd;
+            continue;
+        }
         LineKind kind = LineKind::kOther;
         const std::string out = MergeLine(line, inComment, kind);
         if (kind != LineKind::kOther) trustedUrisSeen = true;
-        if (FindNoCase(line, kSspiOffText) != 0) sspiOffSeen = true;
         if (!WriteText(writer, out)) return false;
         lastLineEnded = !out.empty() && out.back() == '\n';
     }

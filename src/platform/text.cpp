@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -21,9 +20,16 @@ int FindNoCase(const std::string& text, const std::string& pattern) {
         // bytes either): no copies and no call into the system, which a
         // prefs.js of many thousand lines would otherwise pay per line.
         auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-        auto at = std::search(text.begin(), text.end(), pattern.begin(), pattern.end(),
-                              [&](char a, char b) { return upper(a) == upper(b); });
-        return at == text.end() ? 0 : static_cast<int>(at - text.begin()) + 1;
+        if (pattern.size() > text.size()) return 0;
+        const char first = upper(pattern[0]);
+        const size_t last = text.size() - pattern.size();
+        for (size_t at = 0; at <= last; ++at) {
+            if (upper(text[at]) != first) continue;
+            size_t i = 1;
+            while (i < pattern.size() && upper(text[at + i]) == upper(pattern[i])) ++i;
+            if (i == pattern.size()) return static_cast<int>(at) + 1;
+        }
+        return 0;
     }
     std::string upperText = text, upperPattern = pattern;
     // CharUpperBuffA folds with the system's code page, so accented letters match too.
