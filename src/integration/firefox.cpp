@@ -598,15 +598,17 @@ bool WriteRewrittenPrefs(HANDLE prefs, HANDLE temp, InstallingAccountDomain& acc
 // file that was checked. The room for the new contents is taken first, so a
 // full disk leaves prefs.js as it was.
 bool CopyBack(const std::string& prefsPath, const BY_HANDLE_FILE_INFORMATION& checked, HANDLE temp) {
-    BY_HANDLE_FILE_INFORMATION tempInfo;
-    if (!Describe(temp, tempInfo) || tempInfo.nFileSizeHigh != 0) return false;
+    // Only the size is needed here (a full description also asks for the volume).
+    DWORD newSizeHigh = 0;
+    SetLastError(NO_ERROR);
+    const DWORD newSize = GetFileSize(temp, &newSizeHigh);
+    if ((newSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || newSizeHigh != 0) return false;
     // A read-only prefs.js is replaced too (the file is still held, so this is it).
     SetFileAttributesA(prefsPath.c_str(), FILE_ATTRIBUTE_NORMAL);
     FileHandle out(CreateFileA(prefsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION outInfo;
     if (!out || !Describe(out.get(), outInfo) || !IsPlainFile(outInfo) || !SameFile(outInfo, checked)) return false;
-    const DWORD newSize = tempInfo.nFileSizeLow;
     if (newSize > outInfo.nFileSizeLow && (!SeekTo(out.get(), newSize) || !SetEndOfFile(out.get()))) return false;
     bool copied = SeekTo(out.get(), 0) && SeekTo(temp, 0) && CopyContents(temp, out.get()) &&
                   SeekTo(out.get(), newSize) && SetEndOfFile(out.get());

@@ -96,6 +96,19 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
     return TRUE;
 }
 
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    Machine& m = winsim::Call("GetFileSize");
+    Machine::Handle* h = FileHandleOf(m, hFile);
+    FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
+    if (!e) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return INVALID_FILE_SIZE;
+    }
+    if (lpFileSizeHigh) *lpFileSizeHigh = 0;
+    m.lastError = NO_ERROR;  // a size of 0xFFFFFFFF is told from a failure by the last error
+    return static_cast<DWORD>(e->data.size());
+}
+
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
     Machine& m = winsim::Call("SetFilePointer");
     Machine::Handle* h = FileHandleOf(m, hFile);
