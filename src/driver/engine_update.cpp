@@ -6,6 +6,7 @@
 #include "driver/restart.h"
 #include "platform/launch.h"
 #include "platform/program_dir.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 
 #include <windows.h>
@@ -51,10 +52,12 @@ std::string Hex4(unsigned value, bool upper) {
     return out;
 }
 
-std::string QueryString(const std::vector<char>& block, const std::string& subBlock) {
+using VerQueryValueFunction = decltype(&::VerQueryValueA);
+
+std::string QueryString(VerQueryValueFunction query, const std::vector<char>& block, const std::string& subBlock) {
     LPVOID value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), subBlock.c_str(), &value, &length) || !value || length == 0) return "";
+    if (!query(block.data(), subBlock.c_str(), &value, &length) || !value || length == 0) return "";
     const char* text = static_cast<const char*>(value);
     return std::string(text, ::strnlen(text, length));
 }
@@ -62,15 +65,20 @@ std::string QueryString(const std::vector<char>& block, const std::string& subBl
 }  // namespace
 
 std::string GetFileVersion(const std::string& path) {
+    RuntimeLibrary versionLibrary = SystemLibrary("version.dll");
+    auto getSize = versionLibrary.Find<decltype(&::GetFileVersionInfoSizeA)>("GetFileVersionInfoSizeA");
+    auto getInfo = versionLibrary.Find<decltype(&::GetFileVersionInfoA)>("GetFileVersionInfoA");
+    auto query = versionLibrary.Find<VerQueryValueFunction>("VerQueryValueA");
+    if (!getSize || !getInfo || !query) return "";
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    DWORD size = getSize(path.c_str(), &handle);
     if (size == 0) return "";
     std::vector<char> block(size);
-    if (!GetFileVersionInfoA(path.c_str(), handle, size, block.data())) return "";
+    if (!getInfo(path.c_str(), handle, size, block.data())) return "";
 
     LPVOID table = nullptr;
     UINT tableLength = 0;
-    if (VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &table, &tableLength) && table) {
+    if (query(block.data(), "\\VarFileInfo\\Translation", &table, &tableLength) && table) {
         const BYTE* entries = static_cast<const BYTE*>(table);
         for (UINT i = 0; i + 4 <= tableLength; i += 4) {
             WORD language, codePage;
@@ -78,12 +86,12 @@ std::string GetFileVersion(const std::string& path) {
             std::memcpy(&codePage, entries + i + 2, 2);
             const std::string name =
                 "\\StringFileInfo\\" + Hex4(language, false) + Hex4(codePage, false) + "\\FileVersion";
-            std::string version = QueryString(block, name);
+            std::string version = QueryString(query, block, name);
             if (!version.empty()) return version;
         }
         return "";
     }
-    return QueryString(block, "\\StringFileInfo\\" + Hex4(GetUserDefaultLangID(), true) + "04B0\\FileVersion");
+    return QueryString(query, block, "\\StringFileInfo\\" + Hex4(GetUserDefaultLangID(), true) + "04B0\\FileVersion");
 }
 
 std::array<int, 4> SplitVersion(const std::string& version) {

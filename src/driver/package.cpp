@@ -1,6 +1,7 @@
 #include "driver/package.h"
 
 #include "platform/program_dir.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 
 #include <windows.h>
@@ -9,6 +10,9 @@
 namespace kestrup {
 
 namespace {
+
+// What a Windows without a usable msi.dll answers, with the installer's own text.
+constexpr UINT kInstallServiceFailure = 1601;  // ERROR_INSTALL_SERVICE_FAILURE
 
 struct InstallerText {
     int code;
@@ -95,8 +99,15 @@ bool InstallKerberosPackage(const RunFlags& flags, std::string& installerMessage
                            : flags.silent     ? static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_BASIC |
                                                                         INSTALLUILEVEL_PROGRESSONLY)
                                               : INSTALLUILEVEL_FULL;
-    MsiSetInternalUI(level, nullptr);
-    UINT result = MsiInstallProductA(path.c_str(), "REBOOT=REALLYSUPPRESS");
+    // Windows Installer by ordinal (141 and 87), from the system folder only.
+    RuntimeLibrary msi = SystemLibrary("msi.dll");
+    auto setInternalUi = msi.Find<decltype(&::MsiSetInternalUI)>(MAKEINTRESOURCEA(141));
+    auto installProduct = msi.Find<decltype(&::MsiInstallProductA)>(MAKEINTRESOURCEA(87));
+    UINT result = kInstallServiceFailure;
+    if (setInternalUi && installProduct) {
+        setInternalUi(level, nullptr);
+        result = installProduct(path.c_str(), "REBOOT=REALLYSUPPRESS");
+    }
     if (result == ERROR_SUCCESS) return true;
     if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
         installerMessage = kRebootRequired;

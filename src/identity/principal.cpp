@@ -3,6 +3,7 @@
 #include "platform/handles.h"
 #include "platform/launch.h"
 #include "platform/registry.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 
 #include <windows.h>
@@ -116,7 +117,9 @@ bool GetUserAndDomain(std::string& user, std::string& domain) {
     domain.clear();
     char name[kNameChars] = {};
     DWORD nameLength = kNameChars;
-    if (WNetGetUserA(nullptr, name, &nameLength) != NO_ERROR) return false;
+    RuntimeLibrary mpr = SystemLibrary("mpr.dll");
+    auto getUser = mpr.Find<decltype(&::WNetGetUserA)>("WNetGetUserA");
+    if (!getUser || getUser(nullptr, name, &nameLength) != NO_ERROR) return false;
     name[kNameChars - 1] = '\0';
 
     // The first call only learns the sizes.
@@ -201,11 +204,13 @@ bool GetKlistPrincipalName(std::string& name) {
 
 bool GetKclntUserName(std::string& name) {
     name.clear();
-    LibraryHandle library(LoadLibraryA("Kclnt32.dll"));
-    if (!library) return false;
-    FARPROC address = GetProcAddress(library.get(), "KCGetUserName");
-    if (!address) return false;
-    auto getUserName = reinterpret_cast<KCGetUserNameFunction>(reinterpret_cast<void (*)()>(address));
+    // The library of another product: never from this program's folder or
+    // the current folder, where anyone could have put a file of that name.
+    const std::string path = FindInSafeFolders("Kclnt32.dll");
+    if (path.empty()) return false;
+    RuntimeLibrary library(path);
+    auto getUserName = library.Find<KCGetUserNameFunction>("KCGetUserName");
+    if (!getUserName) return false;
     char buffer[kKclntBufferChars] = {};
     int result = getUserName(buffer);
     // A name that fills the buffer without a terminator is refused, not cut.

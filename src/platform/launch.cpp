@@ -1,6 +1,7 @@
 #include "platform/launch.h"
 
 #include "platform/handles.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 
 #include <windows.h>
@@ -14,7 +15,43 @@ namespace {
 constexpr int kCommandUnits = 4096;
 constexpr DWORD kErrorFilenameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
 
+bool IsFile(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The file one candidate program name stands for, or the empty text.
+std::string FindProgram(std::string name) {
+    if (name.empty()) return "";
+    size_t slash = name.find_last_of('\\');
+    size_t dot = name.find_last_of('.');
+    if (name.back() == '.')
+        name.pop_back();  // a trailing dot means "no extension"
+    else if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        name += ".exe";
+    if (name.find_first_of("\\/:") == std::string::npos) return FindInSafeFolders(name);
+    const bool absolute = (name.size() >= 3 && name[1] == ':' && name[2] == '\\') || name.rfind("\\\\", 0) == 0;
+    return absolute && IsFile(name) ? name : std::string();
+}
+
 }  // namespace
+
+std::string ResolveCommandProgram(const std::string& commandLine) {
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        size_t end = commandLine.find('"', 1);
+        std::string found = FindProgram(commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1));
+        if (found.empty()) SetLastError(ERROR_FILE_NOT_FOUND);
+        return found;
+    }
+    // Unquoted: each blank-cut prefix in turn, as Windows tries them.
+    for (size_t blank = commandLine.find_first_of(" \t");; blank = commandLine.find_first_of(" \t", blank + 1)) {
+        std::string found = FindProgram(commandLine.substr(0, blank));
+        if (!found.empty()) return found;
+        if (blank == std::string::npos) break;
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return "";
+}
 
 std::string LastErrorText() {
     DWORD code = GetLastError();
@@ -61,11 +98,18 @@ bool StartProgramA(const std::string& application, const std::string& commandLin
 
 bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText) {
     errorText.clear();
-    std::vector<WCHAR> wide(kCommandUnits);
+    std::vector<WCHAR> wide(kCommandUnits), application(MAX_PATH);
     // A command line that does not fit is refused whole, never started cut.
     if (commandLine.size() >= kCommandUnits ||
         MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, wide.data(), kCommandUnits) == 0) {
         SetLastError(kErrorFilenameTooLong);
+        errorText = "Unable to run the program: " + commandLine + " Error Message: " + LastErrorText();
+        return false;
+    }
+    const std::string program = ResolveCommandProgram(commandLine);
+    if (program.empty() ||
+        MultiByteToWideChar(CP_ACP, 0, program.c_str(), -1, application.data(), MAX_PATH) == 0) {
+        if (!program.empty()) SetLastError(kErrorFilenameTooLong);
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + LastErrorText();
         return false;
     }
@@ -74,7 +118,7 @@ bool RunCommand(const std::string& commandLine, bool wait, std::string& errorTex
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!CreateProcessW(application.data(), wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         std::string systemText = LastErrorText();  // before any other call changes the last error
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + systemText;
         return false;

@@ -6,9 +6,19 @@
 
 namespace kestrup {
 
+// The program a command line names, found by Windows' rules (the quoted first
+// token, or else each blank-cut prefix in turn; ".exe" added to a name without
+// extension) except that a bare name is looked for only in the system folders,
+// the Windows folder and PATH (SafeSearchFolders), never in this program's
+// folder or the current folder. A relative path with folders is never taken.
+// The empty text, with the last error ERROR_FILE_NOT_FOUND, when none is found.
+std::string ResolveCommandProgram(const std::string& commandLine);
 // Starts the command line (program and arguments as Windows parses them) and,
-// when wait is set, waits for the program to end. True when it started; the
-// program's exit code is not read. On failure errorText is one line:
+// when wait is set, waits for the program to end. The program is the one
+// ResolveCommandProgram finds, named to Windows as the application so that no
+// search of Windows' own can pick another; the command line it sees is
+// unchanged. True when it started; the program's exit code is not read. On
+// failure errorText is one line:
 // "Unable to run the program: <command line> Error Message: <system text>".
 bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText);
 // Starts a program through the ANSI call with the given show state and

@@ -151,8 +151,8 @@ TEST_F(IdentityDefaultsTest, SourcesAndDomains) {
     for (const Case& c : cases) {
         m.RootKey(HKEY_CURRENT_USER).subkeys.clear();
         m.RootKey(HKEY_LOCAL_MACHINE).subkeys.clear();
-        m.libraries.clear();
-        m.RemoveFile(std::string(kProgramDir) + "Kclnt32.dll");
+        m.libraries.erase(m.systemDirectory + "\\Kclnt32.dll");
+        m.RemoveFile(m.systemDirectory + "\\Kclnt32.dll");
         m.calls.clear();
         SetUser(c.user, c.domain);
         if (c.klist) {

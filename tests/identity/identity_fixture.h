@@ -48,9 +48,10 @@ public:  // the helpers are also called from table lambdas
                      "\r\n\r\nValid starting     Expires            Service principal\r\n");
     }
 
-    void InstallKclnt(const std::string& name, const std::string& folder = kProgramDir) {
+    // In the system folder unless a folder is named.
+    void InstallKclnt(const std::string& name, const std::string& folder = "") {
         g_kclnt.name = name;
-        std::string path = folder;
+        std::string path = folder.empty() ? m.systemDirectory : folder;
         if (path.back() != '\\') path += '\\';
         m.AddLibrary(path + "Kclnt32.dll", {{"KCGetUserName", reinterpret_cast<FARPROC>(&FakeKCGetUserName)}});
     }

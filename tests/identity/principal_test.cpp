@@ -333,8 +333,8 @@ TEST_F(PrincipalTest, BatchFileThatCannotBeWritten) {
 // ---- Kclnt32.dll ----------------------------------------------------------------
 
 TEST_F(PrincipalTest, KclntUserNameFromTheLibrary) {
-    for (const std::string folder : {std::string(kProgramDir), m.systemDirectory}) {
-        m.libraries.clear();
+    m.SetEnv("PATH", "C:\\Program Files\\Kerberos Client;" + m.systemDirectory);
+    for (const std::string folder : {m.systemDirectory, std::string("C:\\Program Files\\Kerberos Client")}) {
         m.libraryLoads.clear();
         InstallKclnt("alice", folder);
         std::string name;
@@ -355,12 +355,12 @@ TEST_F(PrincipalTest, KclntFailures) {
         {"no library", [](IdentityTest&, Machine&) {}},
         {"no such export",
          [](IdentityTest&, Machine& m) {
-             m.AddLibrary(std::string(kProgramDir) + "Kclnt32.dll",
+             m.AddLibrary(m.systemDirectory + "\\Kclnt32.dll",
                           {{"KCGetUserNameEx", reinterpret_cast<FARPROC>(&FakeKCGetUserName)}});
          }},
         {"library refuses to load",
          [](IdentityTest&, Machine& m) {
-             m.AddLibrary(std::string(kProgramDir) + "Kclnt32.dll",
+             m.AddLibrary(m.systemDirectory + "\\Kclnt32.dll",
                           {{"KCGetUserName", reinterpret_cast<FARPROC>(&FakeKCGetUserName)}}, ERROR_DLL_INIT_FAILED);
          }},
         {"function answers failure",

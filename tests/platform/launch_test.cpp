@@ -17,7 +17,7 @@ TEST_F(LaunchTest, StartsInANormalWindowAndWaitsOnRequest) {
     ASSERT_EQ(m.started.size(), 1u);
     const winsim::ProcessStart& s = m.started[0];
     EXPECT_TRUE(s.wide);
-    EXPECT_EQ(s.application, "");
+    EXPECT_EQ(s.application, "C:\\Tools\\setup.exe");
     EXPECT_EQ(s.commandLine, "C:\\Tools\\setup.exe /quiet");
     EXPECT_EQ(s.startupFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
     EXPECT_EQ(s.showWindow, SW_SHOWNORMAL);

@@ -4,6 +4,8 @@
 
 #include <winnetwk.h>
 
+#include <algorithm>
+
 using namespace kestrup;
 using namespace kestrup_test;
 
@@ -153,7 +155,7 @@ TEST_F(RemovalTest, EntryWithoutUninstallStringFailsQuietly) {
     std::string afs;
     EXPECT_FALSE(RemoveEarlierSoftware("PCTessel", afs, done, false));
     EXPECT_FALSE(done);
-    EXPECT_EQ(m.startFailures.size(), 1u);
+    EXPECT_TRUE(m.started.empty());
 }
 
 TEST_F(RemovalTest, AfsProductDrivesLoopbackAndRestart) {
@@ -184,7 +186,7 @@ TEST_F(RemovalTest, AfsProductDrivesLoopbackAndRestart) {
     EXPECT_FALSE(m.drives.count('K'));  // no longer remembered
     EXPECT_EQ(m.driveQueries, (std::vector<char>{'H', 'I', 'J', 'K'}));  // local and removable drives never asked
     EXPECT_EQ(g_loopbackCalls, 1);
-    EXPECT_EQ(m.libraryLoads, std::vector<std::string>{kLoopback});
+    EXPECT_EQ(std::count(m.libraryLoads.begin(), m.libraryLoads.end(), kLoopback), 1);
     EXPECT_EQ(m.ReleaseLoadedLibraries(), 1);  // left loaded on purpose
 }
 
@@ -196,7 +198,7 @@ TEST_F(RemovalTest, AfsProductAnswering3010IsAnError) {
     EXPECT_FALSE(RemoveEarlierSoftware("", afs, done, false));
     EXPECT_TRUE(done);  // the entry went all the same
     EXPECT_EQ(g_loopbackCalls, 0);
-    EXPECT_TRUE(m.libraryLoads.empty());
+    EXPECT_EQ(std::count(m.libraryLoads.begin(), m.libraryLoads.end(), kLoopback), 0);
 }
 
 TEST_F(RemovalTest, AfsWithoutLoopbackLibraryStillCounts) {

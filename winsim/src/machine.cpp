@@ -113,6 +113,7 @@ Machine::Machine(Arch arch) : arch_(arch) {
     AddDirectory("C:\\Program Files");
     AddDirectory(tempDirectory);
     AddFile(modulePath, "MZ");
+    AddSystemLibraries();
     systemMessages = {
         {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
         {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n"},
@@ -415,9 +416,12 @@ Machine::Handle* Machine::GetKeyHandle(HKEY h) { return GetHandle(reinterpret_ca
 
 std::vector<std::string> Machine::OpenHandleKinds() const {
     std::vector<std::string> kinds;
-    for (auto& [id, h] : handles_) kinds.push_back(h.kind);
+    for (auto& [id, h] : handles_)
+        if (h.kind != "module") kinds.push_back(h.kind);
     return kinds;
 }
+
+int Machine::OpenHandles() const { return static_cast<int>(OpenHandleKinds().size()); }
 
 namespace {
 bool Holds(const std::shared_ptr<RegKey>& tree, const std::shared_ptr<RegKey>& key) {
@@ -466,15 +470,47 @@ std::string Machine::ResolveProgram(const std::string& application, const std::s
         FileEntry* f = FindFile(p);
         return f && !f->directory ? f->path : std::string();
     };
+    auto isAbsolute = [](const std::string& p) {
+        return (p.size() >= 3 && p[1] == ':' && p[2] == '\\') || p.rfind("\\\\", 0) == 0;
+    };
+    // A bare name is searched: the program's folder, the current folder
+    // (unless NoDefaultCurrentDirectoryInExePath is set), the system folders,
+    // the Windows folder, then PATH. A relative path is taken from the current folder.
+    auto search = [&](const std::string& p) -> std::string {
+        if (isAbsolute(p)) return exists(p);
+        if (p.find_first_of("\\/:") != std::string::npos) return exists(currentDirectory + "\\" + p);
+        std::vector<std::string> folders = {modulePath.substr(0, modulePath.find_last_of('\\'))};
+        if (!env_.count("NoDefaultCurrentDirectoryInExePath")) folders.push_back(currentDirectory);
+        for (const std::string& f : {systemDirectory, windowsDirectory + "\\System", windowsDirectory})
+            folders.push_back(f);
+        auto path = env_.find("PATH");
+        if (path != env_.end()) {
+            size_t pos = 0;
+            while (pos <= path->second.size()) {
+                size_t end = path->second.find(';', pos);
+                std::string folder = path->second.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+                if (!folder.empty()) folders.push_back(folder);
+                if (end == std::string::npos) break;
+                pos = end + 1;
+            }
+        }
+        for (std::string folder : folders) {
+            if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+            std::string found = exists(folder + "\\" + p);
+            if (!found.empty()) return found;
+        }
+        return "";
+    };
     auto withExe = [&](const std::string& p) -> std::string {
-        std::string found = exists(p);
+        std::string found = search(p);
         if (!found.empty()) return found;
         size_t slash = p.find_last_of('\\');
         size_t dot = p.find_last_of('.');
-        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return exists(p + ".exe");
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return search(p + ".exe");
         return "";
     };
-    if (!application.empty()) return exists(application);
+    // With the application named there is no search and no default extension.
+    if (!application.empty()) return exists(isAbsolute(application) ? application : currentDirectory + "\\" + application);
     if (!commandLine.empty() && commandLine[0] == '"') {
         size_t end = commandLine.find('"', 1);
         return withExe(commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1));

@@ -134,10 +134,19 @@ struct Account {
     SID_NAME_USE use = SidTypeUser;
 };
 
-// A DLL that LoadLibraryA can load: its exports by name (with case).
+// A DLL that LoadLibraryA can load: its exports by name (with case) and by ordinal.
 struct Library {
     std::map<std::string, FARPROC> exports;
+    std::map<WORD, FARPROC> ordinals;
     DWORD loadError = 0;  // non-zero: loading fails with this error (its DllMain refused, say)
+};
+
+// One LoadLibraryA / LoadLibraryExA call: the name asked for, the flags, and
+// the file it loaded (empty when it failed).
+struct LibraryRequest {
+    std::string name;
+    DWORD flags = 0;
+    std::string loaded;
 };
 
 struct HiveEvent {
@@ -316,6 +325,30 @@ public:
     void AddLibrary(const std::string& path, std::map<std::string, FARPROC> exports, DWORD loadError = 0);
     std::map<std::string, Library, NoCaseLess> libraries;
     std::vector<std::string> libraryLoads;  // the file each successful LoadLibraryA loaded, in order
+    std::vector<LibraryRequest> libraryRequests;  // every load asked for, loaded or not
+    // The current folder: searched for bare library names (unless
+    // SetDllDirectoryA was called) and for bare program names.
+    std::string currentDirectory = "C:\\Documents and Settings\\alice\\Desktop";
+    // Loaded from the system folder whatever the search order says.
+    std::set<std::string, NoCaseLess> knownDlls{"kernel32.dll", "user32.dll", "advapi32.dll", "gdi32.dll",
+                                                "msvcrt.dll",   "shell32.dll", "ole32.dll",   "oleaut32.dll",
+                                                "comdlg32.dll"};
+    // kernel32 functions this Windows lacks (SetDefaultDllDirectories before
+    // Windows 8 without KB2533623, SetSearchPathMode and SetProcessDEPPolicy
+    // before XP SP3): GetProcAddress does not find them.
+    std::set<std::string> missingKernelFunctions;
+    // The process-wide settings the hardening calls made.
+    DWORD defaultDllDirectories = 0;  // SetDefaultDllDirectories
+    bool dllDirectorySet = false;     // SetDllDirectoryA: the current folder is no longer searched
+    std::string dllDirectory;
+    DWORD searchPathMode = 0;         // SetSearchPathMode
+    DWORD depPolicy = 0;              // SetProcessDEPPolicy
+    bool heapTerminationOnCorruption = false;
+    // The system folder's own libraries the product loads at run time, with
+    // their exports pointing at this simulation (msi.dll by ordinal only).
+    void AddSystemLibraries();
+    // The file of a loaded library whose base name is name, or the empty text.
+    std::string LoadedModule(const std::string& name) const;
     // Commands run by the simulated command interpreter for started batch files.
     std::vector<ProcessStart> batchCommands;
     // Called after the product closes a file handle, with the file's path: lets a
@@ -350,7 +383,7 @@ public:
     int CallCount(const std::string& function) const;
     int RegistryCallCount() const;  // every Reg* call
     // Handles the product opened and has not closed (keys, files, searches, processes, tokens).
-    int OpenHandles() const { return static_cast<int>(handles_.size()); }
+    int OpenHandles() const;  // module handles (GetModuleHandleA) are not the product's and do not count
     std::vector<std::string> OpenHandleKinds() const;
 
     // ---- used by the Win32 implementation ---------------------------------

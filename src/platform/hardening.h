@@ -1,0 +1,12 @@
+// Process-wide protections, set before anything else runs.
+#pragma once
+
+namespace kestrup {
+
+// Takes the program's folder and the current folder out of the library and
+// program search where Windows allows it, enables DEP and ends the process on
+// heap corruption. Each call is looked up at run time: Windows XP lacks some
+// of them, and the program must still start there.
+void HardenProcess();
+
+}  // namespace kestrup

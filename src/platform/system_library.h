@@ -1,0 +1,54 @@
+// Libraries loaded at run time by their full path, never by a bare name.
+//
+// Kestrup runs elevated from folders users can write (Downloads) and with a
+// current folder it does not choose. Windows searches both for a bare library
+// name, so a DLL planted there under the name of a system library would run
+// with administrator rights. The import table therefore names only DLLs that
+// Windows always takes from the system folder, and everything else comes
+// through these owners.
+#pragma once
+
+#include "platform/handles.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kestrup {
+
+// One library loaded by its full path, freed when the owner goes. Functions
+// are resolved once each, by name or by ordinal (MAKEINTRESOURCEA).
+class RuntimeLibrary {
+public:
+    RuntimeLibrary() = default;
+    // Loads path, which must be absolute; a relative one is refused.
+    explicit RuntimeLibrary(const std::string& path);
+    bool loaded() const { return module_.valid(); }
+    // The function, or null when the library or the function is missing.
+    template <typename Function>
+    Function Find(LPCSTR name) const {
+        FARPROC address = module_ ? GetProcAddress(module_.get(), name) : nullptr;
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+    }
+    // Leaves the library loaded for the rest of the process.
+    void KeepLoaded() { module_.release(); }
+
+private:
+    LibraryHandle module_;
+};
+
+// A library of the system folder: <system folder>\fileName.
+RuntimeLibrary SystemLibrary(const char* fileName);
+
+// The folders a program or library of another product may come from, in
+// Windows' order with the program's folder and the current folder left out:
+// the system folder, the 16-bit system folder, the Windows folder, then the
+// absolute folders of PATH on local fixed disks.
+std::vector<std::string> SafeSearchFolders();
+
+// The full path of fileName in the first of SafeSearchFolders that holds it
+// as a file; the empty text when none does.
+std::string FindInSafeFolders(const std::string& fileName);
+
+}  // namespace kestrup
