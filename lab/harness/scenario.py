@@ -94,6 +94,9 @@ class Scenario:
         self.live = m.live
         # hostname = "labpc": the run's session gets its own UTS namespace with this host name.
         self.hostname = m.hostname
+        # dll_overrides = "mpr,msi=n,b": Wine prefers native copies of these for the run,
+        # as Windows does for any DLL that is not a KnownDLL.
+        self.dll_overrides = m.dll_overrides or ""
 
 
 def stub_dir(env):
@@ -515,6 +518,7 @@ def stage(pfx, s, env, fills):
         shutil.copy(os.path.join(stubs, p["stub"]), dest)
     put_files(pfx, s.put, fills)
     pfx.hostname = s.hostname
+    pfx.dll_overrides = s.dll_overrides
 
 
 def run_scenario(s, env, screen, out_root):

@@ -215,6 +215,8 @@ class Machine(Record):
     switches: str = ""
     timeout: int = 240
     hostname: Optional[str] = None
+    # Added to WINEDLLOVERRIDES for the run's session ("mpr,msi=n,b": native copies first).
+    dll_overrides: Optional[str] = None
     engine: Optional[str] = None
     calendar: Optional[str] = None
     klist: Optional[str] = None

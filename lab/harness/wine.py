@@ -97,6 +97,7 @@ class Prefix:
             subprocess.run(["cp", "-a", template, self.path], check=True)
         self.display = None
         self.hostname = None
+        self.dll_overrides = ""  # added to WINEDLLOVERRIDES for the run's session
 
     # -- paths ----------------------------------------------------------------
     def drive_c(self, *parts):
@@ -116,7 +117,10 @@ class Prefix:
 
     # -- running ----------------------------------------------------------------
     def env(self, debug="-all"):
-        return base_env(self.path, self.display, debug)
+        env = base_env(self.path, self.display, debug)
+        if self.dll_overrides:
+            env["WINEDLLOVERRIDES"] += ";" + self.dll_overrides
+        return env
 
     def session_command(self, args):
         """args as a command that may start the run's Wine session: with a hostname set, in a
