@@ -11,6 +11,7 @@
 #include "integration/integration.h"
 #include "integration/windows_settings.h"
 #include "platform/handles.h"
+#include "platform/hardening.h"
 #include "platform/launch.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -89,6 +90,9 @@ void StartCredentialManager() {
     path += "bin\\netidmgr.exe";
     // A path that does not fit MAX_PATH is not started rather than started cut.
     if (path.size() >= MAX_PATH) return;
+    // Under a deployment tool the installer runs as LocalSystem: the credential
+    // manager would then run as SYSTEM on the user's desktop.
+    if (RunningAsLocalSystem()) return;
     // The program is named as well as given as the command line, so that a path
     // with blanks runs exactly this program and never a blank-cut prefix of it
     // (C:\Program.exe for C:\Program Files\...). The command line the credential

@@ -1,6 +1,5 @@
 #include "identity/principal.h"
 
-#include "platform/handles.h"
 #include "platform/launch.h"
 #include "platform/registry.h"
 #include "platform/system_library.h"
@@ -10,7 +9,6 @@
 #include <winnetwk.h>
 
 #include <cstring>
-#include <vector>
 
 namespace kestrup {
 
@@ -27,66 +25,11 @@ constexpr char kLabel[] = "Default principal:";
 // which is how a plain __declspec(dllexport) function keeps its undecorated name.
 typedef int (*KCGetUserNameFunction)(char* name);
 
-bool GetTempDirectory(std::string& directory) {
-    char buffer[MAX_PATH] = {};
-    DWORD length = GetTempPathA(MAX_PATH, buffer);
-    // A longer path does not fit: Windows then answers the size it needs.
-    if (length == 0 || length >= MAX_PATH) return false;
-    directory.assign(buffer, length);
-    AddTrailingBackslash(directory);
-    return true;
-}
-
-// Makes path a new, empty file that this program alone created, and keeps it
-// open. The temporary folder is writable by the user's unelevated programs, so
-// whatever is found at the name beforehand is suspect: a plain file (left over
-// from an earlier run) is deleted, anything else (a folder, a link or another
-// reparse point) makes the caller give up. CREATE_NEW without following reparse
-// points means that a link planted after the check is refused too.
-bool CreateFreshFile(const std::string& path, DWORD access, DWORD share, FileHandle& file) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(path.c_str())) return false;
-    }
-    file = FileHandle(CreateFileA(path.c_str(), access, share, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file.valid();
-}
-
-void RemoveFile(const std::string& path) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-}
-
-bool WriteAll(HANDLE file, const std::string& text) {
-    DWORD written = 0;
-    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
-}
-
-// The file's contents from the handle's position on, up to limit bytes.
-std::string ReadAll(HANDLE file, size_t limit = static_cast<size_t>(-1)) {
-    std::string text;
-    std::vector<char> buffer(4096);
-    DWORD read = 0;
-    while (text.size() < limit &&
-           ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0)
-        text.append(buffer.data(), read);
-    return text;
-}
-
-// Windows will not start a batch file that is open for writing, so the written
-// file is held from here on for reading only, sharing nothing but reading: then
-// nobody can write, rename or delete it until it has run. Between the two opens
-// another program could have changed it; what the new handle reads must be
-// exactly what was written.
-bool HoldUnchanged(const std::string& path, const std::string& written, FileHandle& file) {
-    file = FileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file.valid() && ReadAll(file.get(), written.size() + 1) == written;
-}
+// klist.exe prints a few lines; more than this is not its output of a
+// default principal, and a user's program must not make the installer hold it.
+constexpr size_t kKlistOutputLimit = 64 * 1024;
+// klist.exe answers at once; one that hangs must not stop the installation.
+constexpr unsigned long kKlistTimeoutMs = 30 * 1000;
 
 // The name part of the principal on the first line that carries the label.
 // Lines are taken whole, whatever their length, and a last line without a line
@@ -155,50 +98,25 @@ bool GetKerberosBinDirectory(std::string& path) {
 }
 
 bool RunHiddenAndWait(const std::string& commandLine) {
-    return StartProgramA("", commandLine, SW_HIDE, CREATE_NO_WINDOW, true);
+    // Named to Windows as the application, so that no search of Windows' own
+    // can pick a program of that name from this program's folder.
+    const std::string program = ResolveCommandProgram(commandLine);
+    return !program.empty() && StartProgramA(program, commandLine, SW_HIDE, CREATE_NO_WINDOW, true);
 }
 
 bool GetKlistPrincipalName(std::string& name) {
     name.clear();
-    std::string binDirectory, tempDirectory;
+    std::string binDirectory;
     if (!GetKerberosBinDirectory(binDirectory)) return false;
-    if (!GetTempDirectory(tempDirectory)) return false;
-    const std::string batchPath = tempDirectory + "~klist.bat";
-    const std::string outputPath = tempDirectory + "~klist.txt";
-    if (outputPath.size() >= MAX_PATH) return false;
-
-    // Both files stay open until the batch has run and its output has been read:
-    // nobody else can write the batch file or delete or rename either file
-    // meanwhile. The output file is shared for writing only because the command
-    // interpreter must write it.
-    FileHandle batch, output;
-    if (!CreateFreshFile(batchPath, GENERIC_WRITE, FILE_SHARE_READ, batch)) return false;
-    if (!CreateFreshFile(outputPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, output)) {
-        batch.reset();
-        RemoveFile(batchPath);
+    // klist.exe itself, by its full path, its output read from a pipe: no
+    // command interpreter, no batch file and no output file in a folder the
+    // user can write, so nothing there can be swapped or read in between.
+    const std::string klist = binDirectory + "\\klist.exe";
+    std::string output;
+    if (RunHiddenCapturingOutput(klist, "\"" + klist + "\" -C", kKlistOutputLimit, kKlistTimeoutMs, output) !=
+        CaptureResult::kEnded)
         return false;
-    }
-    // Paths are quoted so that a temporary folder with blanks redirects into this
-    // file and runs this batch file, not one at a blank-cut prefix of its path.
-    const std::string command = "\"" + binDirectory + "\\klist.exe\" -C > \"" + outputPath + "\"";
-    const std::string contents = "@echo off\r\n" + command + "\r\n";
-    const bool written = WriteAll(batch.get(), contents);
-    batch.reset();
-    if (!written || !HoldUnchanged(batchPath, contents, batch)) {
-        batch.reset();
-        output.reset();
-        RemoveFile(batchPath);
-        RemoveFile(outputPath);
-        return false;
-    }
-
-    if (!RunHiddenAndWait("\"" + batchPath + "\"")) return false;  // both files stay, closed
-
-    batch.reset();
-    RemoveFile(batchPath);
-    name = PrincipalNameFromKlistOutput(ReadAll(output.get()));
-    output.reset();
-    RemoveFile(outputPath);
+    name = PrincipalNameFromKlistOutput(output);
     return true;
 }
 

@@ -17,13 +17,15 @@ bool GetUserAndDomain(std::string& user, std::string& domain);
 bool GetKerberosBinDirectory(std::string& path);
 
 // Starts the command line hidden and waits for it to end. False when it could
-// not be started; the exit code is not examined.
+// not be started; the exit code is not examined. The program is found as
+// ResolveCommandProgram finds it, never in this program's or the current folder.
 bool RunHiddenAndWait(const std::string& commandLine);
 
 // The name part (before "@") of the default principal klist.exe reports. True
-// when klist.exe was run; name is then empty when it reported no principal.
-// False, and empty, when Kerberos for Windows is not installed, when the
-// temporary files cannot be made safely, or when the batch file fails to start.
+// when klist.exe was run and ended; name is then empty when it reported no
+// principal. False, and empty, when Kerberos for Windows is not installed,
+// when klist.exe fails to start, does not end within 30 seconds, or prints
+// more than the installer can hold.
 bool GetKlistPrincipalName(std::string& name);
 
 // The user name that Kclnt32.dll's KCGetUserName reports. True when the library

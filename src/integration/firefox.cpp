@@ -4,6 +4,7 @@
 #include "identity/principal.h"
 #include "platform/file_ops.h"
 #include "platform/handles.h"
+#include "platform/local_path.h"
 #include "platform/program_dir.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -15,6 +16,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <vector>
 
 // The installer runs elevated but works in folders that each user controls. So
@@ -652,6 +654,8 @@ void ConfigureUserProfiles(const std::string& profileDirectory, const Compatibil
         if (!NormalisePath(prefsPath, prefsPath, root) ||
             !NormalisePath(ThroughCompatibilityNames(prefsPath, profileBase, names), prefsPath, root))
             continue;
+        // The user's own file names it: a share would make the installer authenticate to a host of theirs.
+        if (!IsOnLocalFixedDisk(prefsPath)) continue;
         if (prefsPath.size() + std::strlen(".BACKUP") >= MAX_PATH) continue;
         if (!FileExists(prefsPath)) continue;
 
@@ -666,7 +670,12 @@ void ConfigureUserProfiles(const std::string& profileDirectory, const Compatibil
         if (!(belowFirefox ? HoldFoldersBelow(firefoxTop, profileFolder + "\\", profileHeld)
                            : HoldFoldersBelow(top, profileFolder, profileHeld)))
             continue;
-        RewriteHeldPrefsFile(prefsPath, account);
+        // A prefs.js with a line the 32-bit installer cannot hold costs that
+        // profile only; every handle is released on the way out.
+        try {
+            RewriteHeldPrefsFile(prefsPath, account);
+        } catch (const std::bad_alloc&) {
+        }
     }
 }
 

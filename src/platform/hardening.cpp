@@ -1,6 +1,12 @@
 #include "platform/hardening.h"
 
+#include "platform/handles.h"
+
 #include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
 
 namespace kestrup {
 
@@ -26,6 +32,22 @@ Function Kernel32Function(HMODULE kernel32, const char* name) {
 }
 
 }  // namespace
+
+bool RunningAsLocalSystem() {
+    KernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size < sizeof(TOKEN_USER)) return false;
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return false;
+    // S-1-5-18: revision 1, one sub-authority, authority 5 (NT), sub-authority 18.
+    static const BYTE kLocalSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    const BYTE* sid = static_cast<const BYTE*>(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+    const BYTE* end = buffer.data() + buffer.size();
+    return sid >= buffer.data() && end - sid >= static_cast<std::ptrdiff_t>(sizeof kLocalSystem) &&
+           std::memcmp(sid, kLocalSystem, sizeof kLocalSystem) == 0;
+}
 
 void HardenProcess() {
     // kernel32 is in every process; its handle is not ours to free.

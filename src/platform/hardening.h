@@ -9,4 +9,8 @@ namespace kestrup {
 // of them, and the program must still start there.
 void HardenProcess();
 
+// True when the process runs as LocalSystem (S-1-5-18), as it does under a
+// deployment tool; false when that cannot be learnt.
+bool RunningAsLocalSystem();
+
 }  // namespace kestrup

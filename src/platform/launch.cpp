@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <new>
 #include <vector>
 
 namespace kestrup {
@@ -94,6 +95,70 @@ bool StartProgramA(const std::string& application, const std::string& commandLin
     handles.adopt(info);
     if (wait) WaitForSingleObject(handles.process.get(), INFINITE);
     return true;
+}
+
+CaptureResult RunHiddenCapturingOutput(const std::string& program, const std::string& commandLine, size_t limit,
+                                       unsigned long timeoutMs, std::string& output) {
+    output.clear();
+    constexpr DWORD kPollMs = 50;
+    constexpr DWORD kChunk = 4096;
+    // Only the write end is inheritable: the child gets it and nothing else of ours.
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    KernelHandle readEnd, writeEnd;
+    if (!CreatePipe(readEnd.receive(), writeEnd.receive(), &attributes, 0) ||
+        !SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+        return CaptureResult::kNotStarted;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdOutput = writeEnd.get();
+    PROCESS_INFORMATION info = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info))
+        return CaptureResult::kNotStarted;
+    ProcessHandles handles;
+    handles.adopt(info);
+    // Our copy of the write end goes, so that the pipe breaks when the child ends.
+    writeEnd.reset();
+
+    bool overLimit = false, ended = false;
+    const DWORD started = GetTickCount();
+    std::vector<char> chunk(kChunk);
+    try {
+        while (true) {
+            // Only what is there is read: a read of an empty pipe would block
+            // for as long as anything holds its write end.
+            DWORD available = 0, read = 0;
+            while (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+                   ReadFile(readEnd.get(), chunk.data(), available < kChunk ? available : kChunk, &read, nullptr) &&
+                   read > 0) {
+                size_t keep = output.size() < limit ? limit - output.size() : 0;
+                if (read > keep) overLimit = true;
+                output.append(chunk.data(), read < keep ? read : keep);
+            }
+            if (ended) break;
+            if (GetTickCount() - started >= timeoutMs) {
+                TerminateProcess(handles.process.get(), 1);
+                WaitForSingleObject(handles.process.get(), kPollMs);
+                output.clear();
+                return CaptureResult::kTimedOut;
+            }
+            // Its last output may come as it ends: one more round reads it.
+            ended = WaitForSingleObject(handles.process.get(), kPollMs) == WAIT_OBJECT_0;
+        }
+    } catch (const std::bad_alloc&) {
+        if (!ended) TerminateProcess(handles.process.get(), 1);
+        output.clear();
+        return CaptureResult::kNoMemory;
+    }
+    if (overLimit) {
+        size_t lastLineEnd = output.rfind('\n');
+        output.resize(lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
+    }
+    return CaptureResult::kEnded;
 }
 
 bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText) {

@@ -26,6 +26,22 @@ bool RunCommand(const std::string& commandLine, bool wait, std::string& errorTex
 // program). Waits for it to end when wait is set. True when it started.
 bool StartProgramA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
                    unsigned long creationFlags, bool wait);
+// How a program whose output was read ended.
+enum class CaptureResult {
+    kEnded,       // it ended by itself; the output is what it printed
+    kNotStarted,  // it could not be started
+    kTimedOut,    // it did not end in time and was ended; the output is not to be used
+    kNoMemory,    // its output could not be held; it was ended if it still ran
+};
+// Starts program (a full path, named to Windows as the application) with the
+// command line, hidden and without a console window, with its standard output
+// on a pipe that nothing but it inherits, and reads that output until it ends.
+// At most limit bytes are kept: beyond them the rest is read and dropped (the
+// program must not block on a full pipe), and only the whole lines within the
+// limit are kept, so no line is ever cut. A program still running after
+// timeoutMs milliseconds is ended.
+CaptureResult RunHiddenCapturingOutput(const std::string& program, const std::string& commandLine, size_t limit,
+                                       unsigned long timeoutMs, std::string& output);
 // The calling thread's last error as one line of printable ASCII: the system's
 // text cut at its first control or non-ASCII byte, or the code in decimal.
 std::string LastErrorText();

@@ -1,6 +1,7 @@
 #include "platform/user_hives.h"
 
 #include "platform/handles.h"
+#include "platform/local_path.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -66,7 +67,11 @@ std::vector<std::string> ListProfileDirectories() {
         std::string directory;
         RegReadString(HKEY_LOCAL_MACHINE, std::string(kProfileListKey) + "\\" + name, "ProfileImagePath",
                       directory);
-        directories.push_back(Expand(directory));
+        // Expanded with the installer's environment, which the user's own
+        // variables feed: only a folder on a local fixed disk is taken.
+        directory = Expand(directory);
+        if (!IsOnLocalFixedDisk(directory)) continue;
+        directories.push_back(directory);
     }
     return directories;
 }

@@ -120,6 +120,18 @@ TEST_F(RunTest, NetIdMgrStartsExactlyTheInstalledProgram) {
     EXPECT_EQ(m.started[0].application, kNetIdMgrPath);
 }
 
+TEST_F(RunTest, CredentialManagerNotStartedAsLocalSystem) {
+    // Under a deployment tool it would run as SYSTEM on the user's desktop.
+    for (bool system : {false, true}) {
+        m.started.clear();
+        m.runningAsSystem = system;
+        AddKerberosPackage();
+        EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);
+        EXPECT_EQ(m.started.size(), system ? 0u : 1u) << system;
+        EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kCredWindow, "AutoInit"), 1u);  // the defaults are written all the same
+    }
+}
+
 TEST_F(RunTest, CredentialManagerNotStartedWithoutInstallDir) {
     m.AddPackage(kPackagePath, {0, nullptr});
     EXPECT_EQ(Run("/ReallySilent"), kExitCompleted);

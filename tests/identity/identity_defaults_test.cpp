@@ -6,6 +6,7 @@
 
 #include <winnetwk.h>
 
+#include <algorithm>
 #include <optional>
 
 using namespace kestrup;
@@ -210,7 +211,11 @@ TEST_F(IdentityDefaultsTest, RunConfiguresTheIdentityBeforeThePackage) {
     EXPECT_EQ(RunInstallation(nullptr, "/ReallySilent"), kExitCompleted);
     EXPECT_TRUE(identityBeforePackage);
     ExpectString(HKEY_CURRENT_USER, kKerberos5, "ccname", Site("alice"));
-    EXPECT_EQ(m.batchCommands.size(), 1u);  // klist ran once
+    ASSERT_FALSE(m.started.empty());
+    EXPECT_EQ(m.started[0].program, kKlistPath);  // klist ran once, before anything else
+    EXPECT_EQ(std::count_if(m.started.begin(), m.started.end(),
+                            [](const winsim::ProcessStart& s) { return s.program == kKlistPath; }),
+              1);
 }
 
 }  // namespace

@@ -344,15 +344,35 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     const std::string slashEnded = std::string(kFirefox) + "\\Profiles\\slash\\prefs.js";
     const std::string absolute = "D:\\Firefox Profiles\\work\\prefs.js";
     const std::string missing = std::string(kFirefox) + "\\Profiles\\noprefs\\prefs.js";
+    m.drives['D'] = {DRIVE_FIXED, ""};
+    m.drives['E'] = {DRIVE_REMOVABLE, ""};
+    m.drives['H'] = {DRIVE_REMOTE, "\\\\labhost\\home"};
+    // Paths the user's file may name that lead off the local fixed disks: never read or written.
+    const std::vector<std::string> refused = {"\\\\labhost\\share\\x\\prefs.js", "\\\\?\\C:\\Long\\prefs.js",
+                                              "\\\\.\\C:\\Device\\prefs.js", "E:\\stick\\prefs.js",
+                                              "H:\\net\\prefs.js"};
     m.AddFile(ini,
               "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/rel.default\r\n"
               "[Profile1]\r\nIsRelative=1\r\nPath=Profiles/noprefs\r\n"
               "[Profile2]\r\nIsRelative=1\r\nPath=Profiles/slash/\r\n"
-              "[Profile3]\r\nIsRelative=0\r\nPath=D:\\Firefox Profiles\\work\r\n");
-    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute}) m.AddFile(p, "");
+              "[Profile3]\r\nIsRelative=0\r\nPath=D:\\Firefox Profiles\\work\r\n"
+              "[Profile4]\r\nPath=\\\\labhost\\share\\x\r\n"
+              "[Profile5]\r\nPath=\\\\?\\C:\\Long\r\n"
+              "[Profile6]\r\nPath=//./C:/Device\r\n"
+              "[Profile7]\r\nPath=E:\\stick\r\n"
+              "[Profile8]\r\nPath=H:\\net\r\n"
+              "[Profile9]\r\nIsRelative=0\r\nPath=C:\\Local Profiles\\last\r\n");
+    const std::string last = "C:\\Local Profiles\\last\\prefs.js";
+    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) m.AddFile(p, "");
+    for (const std::string& p : refused) m.AddFile(p, "theirs");
     m.AddDirectory(std::string(kFirefox) + "\\Profiles\\noprefs");
     ConfigureFirefoxProfiles();
-    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute}) EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << p;
+    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
+        EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << p;
+    for (const std::string& p : refused) {
+        EXPECT_EQ(Data(p), "theirs") << p;
+        EXPECT_FALSE(m.FindFile(p + ".BACKUP")) << p;
+    }
     EXPECT_FALSE(m.FindFile(missing));
 }
 

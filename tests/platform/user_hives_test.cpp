@@ -27,7 +27,7 @@ protected:
     }
 };
 
-TEST_F(UserHivesTest, ProfileListSkipsShortNamesAndKeepsEmptyEntries) {
+TEST_F(UserHivesTest, ProfileListSkipsShortNamesAndFoldersNotOnALocalFixedDisk) {
     AddProfile("S-1-5-18", "%SystemRoot%\\system32\\config\\systemprofile");
     AddProfile("S-1-5-19", "C:\\LocalService");
     AddProfile("S-1-5-20", "C:\\NetworkService");
@@ -35,8 +35,9 @@ TEST_F(UserHivesTest, ProfileListSkipsShortNamesAndKeepsEmptyEntries) {
     m.CreateKey(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\S-1-5-21-1-2-3-1004");  // no ProfileImagePath
     m.SetEnv("NESTED", "%SystemDrive%\\Nested");
     AddProfile("S-1-5-21-1-2-3-1005", "%NESTED%\\carol", View::k32, REG_SZ);  // expanded twice
-    EXPECT_EQ(ListProfileDirectories(),
-              (std::vector<std::string>{kBob, "", "C:\\Nested\\carol"}));
+    m.SetEnv("HOMESHARE", "\\\\attacker\\share");  // the user's own variables feed the expansion
+    AddProfile("S-1-5-21-1-2-3-1006", "%HOMESHARE%\\dave");
+    EXPECT_EQ(ListProfileDirectories(), (std::vector<std::string>{kBob, "C:\\Nested\\carol"}));
 }
 
 TEST_F(UserHivesTest, ProfileListFromThe64BitViewAndAtMost500) {

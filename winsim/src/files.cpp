@@ -188,8 +188,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPVOID) {
     Machine& m = winsim::Call("ReadFile");
-    Machine::Handle* h = m.GetHandle(hFile, "file");
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    if (Machine::Handle* p = m.GetHandle(hFile, "pipe-read")) return winsim::ReadPipe(m, *p, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+    Machine::Handle* h = m.GetHandle(hFile, "file");
     if (!h || !(h->fileAccess & GENERIC_READ)) {
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
         return FALSE;
@@ -263,7 +264,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     Machine& m = winsim::Call("CloseHandle");
     Machine::Handle* h = m.GetHandle(hObject, nullptr);
-    if (!h || h->kind == "key" || h->kind == "find" || h->kind == "library") {
+    if (!h || h->kind == "key" || h->kind == "find" || h->kind == "library" || h->kind == "module") {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }

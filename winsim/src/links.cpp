@@ -20,13 +20,15 @@ std::string Machine::RealPath(const std::string& path) {
     size_t last = p.find_last_of('\\');
     if (last == std::string::npos || last + 1 == p.size()) return p;
     // Every folder on the way is followed when it is a link; the last part is not.
+    // A UNC or device path (\\server\share, \\?\, \\.\) keeps its leading pair.
+    const std::string lead = p.rfind("\\\\", 0) == 0 ? "\\\\" : "";
     std::string resolved;
-    size_t start = 0;
+    size_t start = lead.size();
     int hops = 0;
     while (start < last) {
         size_t end = p.find('\\', start);
         if (end == std::string::npos || end > last) end = last;
-        resolved += (resolved.empty() ? "" : "\\") + p.substr(start, end - start);
+        resolved += (resolved.empty() ? lead : "\\") + p.substr(start, end - start);
         start = end + 1;
         auto it = files_.find(resolved);
         while (it != files_.end() && !it->second.linkTarget.empty() && hops++ < 32) {

@@ -421,6 +421,20 @@ std::vector<std::string> Machine::OpenHandleKinds() const {
     return kinds;
 }
 
+bool Machine::ProcessEnded(const Handle& process) const {
+    if (process.terminated) return true;
+    if (process.neverEnds) return false;
+    return !process.childOutput || process.childOutput->Unread() <= kPipeCapacity;
+}
+
+int Machine::PipeWriters(const std::shared_ptr<Pipe>& pipe) const {
+    int writers = 0;
+    for (const auto& [id, h] : handles_)
+        if ((h.kind == "pipe-write" && h.pipe == pipe) || (h.kind == "process" && h.childOutput == pipe && !ProcessEnded(h)))
+            ++writers;
+    return writers;
+}
+
 int Machine::OpenHandles() const { return static_cast<int>(OpenHandleKinds().size()); }
 
 namespace {

@@ -14,7 +14,7 @@ namespace {
 
 
 
-BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info) {
+BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE stdOutput = nullptr) {
     if (start.commandLine.size() > 32767) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
@@ -39,9 +39,19 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info) {
             return FALSE;
         }
     }
+    // Standard output reaches the child only through an inheritable handle
+    // passed with STARTF_USESTDHANDLES and bInheritHandles.
+    std::shared_ptr<winsim::Pipe> output;
+    Machine::Handle* out = stdOutput ? m.GetHandle(stdOutput, "pipe-write") : nullptr;
+    if ((start.startupFlags & STARTF_USESTDHANDLES) && start.inheritHandles && out && out->inheritable)
+        output = out->pipe;
+    start.outputCaptured = output != nullptr;
     m.started.push_back(start);
+    bool neverEnds = false;
     if (it != m.Programs().end()) {
         exitCode = it->second.exitCode;
+        neverEnds = it->second.neverEnds;
+        if (output) output->data += it->second.output;
         if (it->second.run) it->second.run(start);
     } else if (winsim::IsBatchFile(start.program)) {
         exitCode = winsim::RunBatchFile(m, start.program);  // Windows hands it to the command interpreter
@@ -49,6 +59,8 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info) {
     Machine::Handle process;
     process.kind = "process";
     process.exitCode = exitCode;
+    process.childOutput = output;
+    process.neverEnds = neverEnds;
     Machine::Handle thread;
     thread.kind = "thread";
     info->hProcess = m.NewHandle(process);
@@ -79,7 +91,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
         s.startupFlags = lpStartupInfo->dwFlags;
         s.showWindow = lpStartupInfo->wShowWindow;
     }
-    return Start(m, s, lpProcessInformation);
+    return Start(m, s, lpProcessInformation, lpStartupInfo ? lpStartupInfo->hStdOutput : nullptr);
 }
 
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
@@ -104,13 +116,18 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
     return Start(m, s, lpProcessInformation);
 }
 
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD) {
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     Machine& m = winsim::Call("WaitForSingleObject");
-    if (!m.GetHandle(hHandle, "process")) {
+    Machine::Handle* h = m.GetHandle(hHandle, "process");
+    if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
-    return WAIT_OBJECT_0;  // the simulated program ran to its end when it was started
+    if (m.ProcessEnded(*h)) return WAIT_OBJECT_0;
+    if (dwMilliseconds == INFINITE)
+        throw winsim::SimulationError("WaitForSingleObject(INFINITE) on a process that never ends: waits for ever");
+    m.tickCount += dwMilliseconds;
+    return WAIT_TIMEOUT;
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
@@ -120,6 +137,6 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    *lpExitCode = h->exitCode;
+    *lpExitCode = m.ProcessEnded(*h) ? h->exitCode : STILL_ACTIVE;
     return TRUE;
 }

@@ -215,6 +215,32 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
     return TRUE;
 }
 
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength, PDWORD ReturnLength) {
+    Machine& m = winsim::Call("GetTokenInformation");
+    Machine::Handle* h = m.GetHandle(TokenHandle, "token");
+    if (!h || !(h->fileAccess & TOKEN_QUERY) || TokenInformationClass != TokenUser || !ReturnLength) {
+        m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    // S-1-5-18 (LocalSystem), or a user of the machine's domain S-1-5-21-a-b-c-1003.
+    static const BYTE kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    static const BYTE kUser[] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xEB, 3, 0, 0};
+    const BYTE* sid = m.runningAsSystem ? kSystem : kUser;
+    const DWORD sidSize = m.runningAsSystem ? sizeof kSystem : sizeof kUser;
+    *ReturnLength = static_cast<DWORD>(sizeof(TOKEN_USER)) + sidSize;
+    if (TokenInformationLength < *ReturnLength || !TokenInformation) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    BYTE* out = static_cast<BYTE*>(TokenInformation);
+    std::memcpy(out + sizeof(TOKEN_USER), sid, sidSize);
+    TOKEN_USER* user = static_cast<TOKEN_USER*>(TokenInformation);
+    user->User.Sid = out + sizeof(TOKEN_USER);
+    user->User.Attributes = 0;
+    return TRUE;
+}
+
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
     Machine& m = winsim::Call("LookupPrivilegeValueA");
     if (lpSystemName) {

@@ -77,6 +77,7 @@ struct ProcessStart {
     WORD showWindow = 0;
     std::string currentDirectory;  // empty when null (the parent's)
     bool environmentInherited = true;
+    bool outputCaptured = false;   // its standard output is an inherited pipe
 };
 
 // A program that can be started: its exit code and what it does when it runs.
@@ -85,6 +86,14 @@ struct Program {
     DWORD startError = 0;  // non-zero: CreateProcess fails with this error
     std::function<void(const ProcessStart&)> run;
     std::string output;    // what it prints on standard output (a batch file's ">" catches it)
+    bool neverEnds = false;  // runs until TerminateProcess ends it
+};
+
+// An anonymous pipe: what was written into it and how much of that was read.
+struct Pipe {
+    std::string data;
+    size_t read = 0;
+    size_t Unread() const { return data.size() - read; }
 };
 
 // A Windows Installer package file: what installing it answers and does.
@@ -301,6 +310,8 @@ public:
     void AddProgram(const std::string& path, Program program = {});
     std::vector<ProcessStart> started;        // programs that started
     std::vector<ProcessStart> startFailures;  // starts Windows refused
+    int terminatedProcesses = 0;              // TerminateProcess calls that ended a process
+    DWORD tickCount = 1000000;                // GetTickCount; a finite wait on a running process advances it
 
     // ---- Windows Installer -------------------------------------------------
     void AddPackage(const std::string& path, Package package, const std::string& fileData = "MSI");
@@ -311,6 +322,7 @@ public:
     std::set<std::string> privilegesHeld{"SeShutdownPrivilege", "SeRestorePrivilege", "SeBackupPrivilege"};
     std::set<std::string> privilegesEnabled;
     bool openTokenFails = false;
+    bool runningAsSystem = false;  // the token's user is LocalSystem (S-1-5-18), as under a deployment tool
     std::vector<ExitWindowsRequest> exitWindowsRequests;
 
     // ---- accounts, links, libraries, batch files ------------------------------
@@ -400,7 +412,17 @@ public:
         DWORD fileAccess = 0;
         DWORD fileShare = 0;
         bool deleteOnClose = false;  // FILE_FLAG_DELETE_ON_CLOSE
+        std::shared_ptr<Pipe> pipe;  // "pipe-read" and "pipe-write" handles
+        bool inheritable = false;
+        // A process: it writes its output into childOutput and cannot end while
+        // more than kPipeCapacity of it is unread (a full pipe blocks its writer).
+        std::shared_ptr<Pipe> childOutput;
+        bool neverEnds = false;
+        bool terminated = false;
     };
+    static constexpr size_t kPipeCapacity = 4096;
+    bool ProcessEnded(const Handle& process) const;
+    int PipeWriters(const std::shared_ptr<Pipe>& pipe) const;  // write ends open, and running children writing
     HANDLE NewHandle(Handle h);
     Handle* GetHandle(HANDLE h, const char* kind);
     bool CloseHandleEntry(HANDLE h);
@@ -432,6 +454,10 @@ private:
 Machine& Call(const char* function);
 // A UTF-16 text in the machine's ANSI code page; the empty text for null.
 std::string Narrow(LPCWSTR text);
+// ReadFile on the read end of a pipe: what is there; ERROR_BROKEN_PIPE when it
+// is empty and nobody can write any more; a SimulationError where Windows would
+// block for ever (empty, with a writer that will never write).
+BOOL ReadPipe(Machine& m, Machine::Handle& readEnd, LPVOID buffer, DWORD size, LPDWORD read);
 
 // Splits "A\B\C" into its parts, dropping empty ones.
 std::vector<std::string> SplitPath(const std::string& path);
