@@ -110,7 +110,10 @@ class Prefix:
         return self.drive_c(STUB_LOG_DIR, name + ".log")
 
     def unix_path(self, winpath):
-        """C:\\x\\y -> <prefix>/drive_c/x/y."""
+        """C:\\x\\y -> <prefix>/drive_c/x/y; \\\\server\\share\\y -> <prefix>/dosdevices/unc/server/share/y,
+        where Wine serves that share from."""
+        if winpath.startswith("\\\\"):
+            return os.path.join(self.path, "dosdevices", "unc", *[p for p in winpath[2:].split("\\") if p])
         if winpath[1:3] != ":\\" or winpath[0].upper() != "C":
             raise ValueError("only C: paths: %s" % winpath)
         return self.drive_c(*[p for p in winpath[3:].split("\\") if p])
