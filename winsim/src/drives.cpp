@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 
 using winsim::Machine;
 
@@ -22,7 +23,14 @@ char DriveLetter(LPCSTR name) {
 
 UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
     Machine& m = winsim::Call("GetDriveTypeA");
-    char letter = DriveLetter(lpRootPathName);
+    std::string root = lpRootPathName ? lpRootPathName : "";
+    // "\\?\C:\" and "\\.\C:\" answer the volume's type; "\\server\share\" is remote.
+    if (root.rfind("\\\\?\\", 0) == 0 || root.rfind("\\\\.\\", 0) == 0)
+        root = root.substr(4);
+    else if (root.rfind("\\\\", 0) == 0)
+        return root.size() > 2 && root.back() == '\\' && root.find('\\', 2) < root.size() - 1 ? DRIVE_REMOTE
+                                                                                             : DRIVE_NO_ROOT_DIR;
+    char letter = DriveLetter(root.c_str());
     auto it = m.drives.find(letter);
     return it == m.drives.end() ? DRIVE_NO_ROOT_DIR : it->second.type;
 }
