@@ -1,7 +1,7 @@
 #include "driver/engine_update.h"
 
 #include "driver/event_log.h"
-#include "driver/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "driver/os_class.h"
 #include "driver/restart.h"
 #include "platform/launch.h"

@@ -6,15 +6,6 @@
 
 namespace kestrup {
 
-OSVERSIONINFOA QueryOsVersion(bool* answered) {
-    OSVERSIONINFOA record = {};
-    record.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    bool ok = GetVersionExA(&record) != FALSE;
-    if (!ok) record = OSVERSIONINFOA{};
-    if (answered) *answered = ok;
-    return record;
-}
-
 int GetOsClass(std::string& osDescription) {
     bool answered = false;
     OSVERSIONINFOA v = QueryOsVersion(&answered);

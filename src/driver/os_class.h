@@ -2,7 +2,7 @@
 // and a readable OsDescription.
 #pragma once
 
-#include <windows.h>
+#include "platform/os_version.h"
 
 #include <string>
 
@@ -22,9 +22,6 @@ enum OsClassCode : int {
     kOsVista = 10,
 };
 
-// The basic 148-byte version record as GetVersionExA fills it; all zero when
-// the query fails (answered is then false).
-OSVERSIONINFOA QueryOsVersion(bool* answered = nullptr);
 // OsClass; for a recognised platform also OsDescription, e.g.
 // "Windows XP  Service Pack 2 Ver 5.1 (2600)". An unknown platform gives 0 and
 // leaves the description as it was, and so does a version query that fails.

@@ -1,7 +1,7 @@
 #include "driver/prerequisites.h"
 
 #include "driver/event_log.h"
-#include "driver/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "platform/launch.h"
 #include "platform/program_dir.h"
 #include "platform/registry.h"

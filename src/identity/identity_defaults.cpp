@@ -1,6 +1,7 @@
 #include "identity/identity_defaults.h"
 
 #include "identity/principal.h"
+#include "platform/account.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "site_constants.h"

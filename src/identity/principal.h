@@ -1,4 +1,4 @@
-// Who the user is: the Windows account and its domain, the Kerberos principal
+// Who the user is for Kerberos: the principal
 // that an installed Kerberos for Windows reports through klist.exe, the user
 // name a Kerberos client library reports, and the test that a principal made
 // from the Windows user name looks like one of the site's.
@@ -8,18 +8,9 @@
 
 namespace kestrup {
 
-// The logged-on user's name and the domain of that account as Windows names it.
-// False, with both empty, when either cannot be learnt.
-bool GetUserAndDomain(std::string& user, std::string& domain);
-
 // The folder of the Kerberos for Windows programs: "PathName" of the installed
 // client with "bin" appended. False, and empty, when it is not installed.
 bool GetKerberosBinDirectory(std::string& path);
-
-// Starts the command line hidden and waits for it to end. False when it could
-// not be started; the exit code is not examined. The program is found as
-// ResolveCommandProgram finds it, never in this program's or the current folder.
-bool RunHiddenAndWait(const std::string& commandLine);
 
 // The name part (before "@") of the default principal klist.exe reports. True
 // when klist.exe was run and ended; name is then empty when it reported no

@@ -1,17 +1,59 @@
 // Every Firefox profile of every local user made to accept negotiate
-// authentication for the site domain, through its prefs.js.
+// authentication for the site domain, through its prefs.js. The text of
+// prefs.js is rewritten by firefox_prefs_text; the profiles are found by
+// firefox_profiles.cpp and each file rewritten by firefox_rewrite.cpp.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrup {
 
-void ConfigureFirefoxProfiles();
+// What became of one profile: rewritten, or why it was left alone. Nothing is
+// reported to the user; the other profiles and users go on either way.
+enum class ProfileOutcome {
+    kRewritten,
+    kPathTooLong,       // a path that does not fit its buffer, never used cut
+    kPathUnusable,      // Path leads to no drive or share, or climbs above its root
+    kNotOnLocalDisk,    // on a share, a removable or a network drive: opening it could authenticate elsewhere
+    kNoPrefsFile,       // the profile has no prefs.js
+    kUnsafeFolder,      // a folder on the way is missing, a link, or not a folder
+    kUnsafeFile,        // profiles.ini or prefs.js is a link, a folder, has a second name, or is 4 GB or more
+    kUnsafeBackup,      // the backup name holds something other than a plain file, or one appeared meanwhile
+    kUnsafeTemporary,   // the temporary name holds something that cannot be removed, or cannot be created
+    kUnreadable,        // reading prefs.js failed, or a line is longer than a preference can be
+    kWriteFailed,       // the temporary file could not be written whole (a full disk, say)
+    kCopyBackFailed,    // prefs.js could not be replaced; it keeps its old contents
+    kOutOfMemory,       // a line too long for the installer's memory; everything was released
+};
+
+struct ProfileReport {
+    std::string path;  // the profile's prefs.js, or the profiles.ini of a user whose list was not read
+    ProfileOutcome outcome;
+};
+
+// Configures every profile that each user's profiles.ini lists (sections
+// "Profile0" on, up to the first without a Path) and answers what became of
+// each, in order. A user without profiles.ini has no entry; one whose list
+// could not be read safely has one, for the profiles.ini.
+std::vector<ProfileReport> ConfigureFirefoxProfiles();
 // Rewrites one prefs.js: the trusted-URIs preference lists the site domain,
 // and SSPI is turned off unless the installing account's domain says otherwise.
 // A backup "prefs.js.BACKUP" is taken once.
-void RewritePrefsFile(const std::string& prefsPath);
-// The line to write in place of a trusted-URIs preference line.
-std::string MergeTrustedUrisLine(const std::string& line);
+ProfileOutcome RewritePrefsFile(const std::string& prefsPath);
+
+// The domain of the account that runs the installer, asked once for all the
+// files of a run and only when a file needs it.
+class InstallingAccountDomain {
+public:
+    const std::string& Get();
+
+private:
+    bool asked_ = false;
+    std::string domain_;
+};
+
+// RewritePrefsFile for a prefs.js whose folder the caller holds.
+ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, InstallingAccountDomain& account);
 
 }  // namespace kestrup

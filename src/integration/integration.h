@@ -9,7 +9,5 @@ namespace kestrup {
 // Firefox and Internet Explorer for every local user, then the credential
 // manager's LSA option and the LSA's KDC list.
 void ConfigureBrowsersAndLsa(bool reallySilent);
-// True when a process whose executable's base name is exeName (without case) runs.
-bool IsProcessRunning(const std::string& exeName);
 
 }  // namespace kestrup

@@ -1,8 +1,8 @@
 #include "platform/file_ops.h"
 
-#include "driver/os_class.h"
 #include "platform/handles.h"
 #include "platform/launch.h"
+#include "platform/os_version.h"
 #include "platform/program_dir.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
@@ -104,7 +104,7 @@ bool DeleteFileOrDefer(const std::string& path, std::string& errorText, bool& de
 bool ScheduleDeleteAtRestart(const std::string& path, std::string& errorText) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     errorText.clear();
-    if (QueryOsVersion().dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    if (IsNtFamily()) {
         if (MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
         errorText = LastErrorText();
         return false;

@@ -97,6 +97,13 @@ bool StartProgramA(const std::string& application, const std::string& commandLin
     return true;
 }
 
+bool RunHiddenAndWait(const std::string& commandLine) {
+    // Named to Windows as the application, so that no search of Windows' own
+    // can pick a program of that name from this program's folder.
+    const std::string program = ResolveCommandProgram(commandLine);
+    return !program.empty() && StartProgramA(program, commandLine, SW_HIDE, CREATE_NO_WINDOW, true);
+}
+
 CaptureResult RunHiddenCapturingOutput(const std::string& program, const std::string& commandLine, size_t limit,
                                        unsigned long timeoutMs, std::string& output) {
     output.clear();

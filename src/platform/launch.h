@@ -26,6 +26,11 @@ bool RunCommand(const std::string& commandLine, bool wait, std::string& errorTex
 // program). Waits for it to end when wait is set. True when it started.
 bool StartProgramA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
                    unsigned long creationFlags, bool wait);
+// Starts the command line hidden and waits for it to end. False when it could
+// not be started; the exit code is not examined. The program is found as
+// ResolveCommandProgram finds it, never in this program's or the current folder.
+bool RunHiddenAndWait(const std::string& commandLine);
+
 // How a program whose output was read ended.
 enum class CaptureResult {
     kEnded,       // it ended by itself; the output is what it printed

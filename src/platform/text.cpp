@@ -1,7 +1,5 @@
 #include "platform/text.h"
 
-#include <windows.h>
-
 #include <climits>
 #include <cstdlib>
 
@@ -13,30 +11,21 @@ bool IsAscii(const std::string& text) {
     return true;
 }
 
-int FindNoCase(const std::string& text, const std::string& pattern) {
+int FindNoCaseAscii(const std::string& text, const std::string& pattern) {
     if (pattern.empty()) return 1;
-    if (IsAscii(text) && IsAscii(pattern)) {
-        // Plain ASCII folds alike in every ANSI code page (no lead or trail
-        // bytes either): no copies and no call into the system, which a
-        // prefs.js of many thousand lines would otherwise pay per line.
-        auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-        if (pattern.size() > text.size()) return 0;
-        const char first = upper(pattern[0]);
-        const size_t last = text.size() - pattern.size();
-        for (size_t at = 0; at <= last; ++at) {
-            if (upper(text[at]) != first) continue;
-            size_t i = 1;
-            while (i < pattern.size() && upper(text[at + i]) == upper(pattern[i])) ++i;
-            if (i == pattern.size()) return static_cast<int>(at) + 1;
-        }
-        return 0;
+    if (pattern.size() > text.size()) return 0;
+    // Compared in place: no copies, which a prefs.js of many thousand lines
+    // would otherwise pay per line.
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    const char first = upper(pattern[0]);
+    const size_t last = text.size() - pattern.size();
+    for (size_t at = 0; at <= last; ++at) {
+        if (upper(text[at]) != first) continue;
+        size_t i = 1;
+        while (i < pattern.size() && upper(text[at + i]) == upper(pattern[i])) ++i;
+        if (i == pattern.size()) return static_cast<int>(at) + 1;
     }
-    std::string upperText = text, upperPattern = pattern;
-    // CharUpperBuffA folds with the system's code page, so accented letters match too.
-    if (!upperText.empty()) CharUpperBuffA(&upperText[0], static_cast<DWORD>(upperText.size()));
-    CharUpperBuffA(&upperPattern[0], static_cast<DWORD>(upperPattern.size()));
-    size_t at = upperText.find(upperPattern);
-    return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+    return 0;
 }
 
 std::string LeftPart(const std::string& source, int count) {
@@ -71,7 +60,7 @@ void ReplaceChar(std::string& text, const std::string& from, const std::string& 
 }
 
 void StripFileName(std::string& path) {
-    bool quoted = FindNoCase(path, "\"") == 1;
+    bool quoted = !path.empty() && path[0] == '"';
     size_t slash = path.find_last_of('\\');
     std::string result = (slash == std::string::npos || slash == 0) ? std::string() : path.substr(0, slash);
     if (quoted && !result.empty() && result[0] == '"') result.erase(0, 1);

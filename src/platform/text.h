@@ -1,6 +1,9 @@
 // Text helpers over 8-bit texts in the ANSI code page. Several parsers rely on
 // FindNoCase's conventions: a 1-based position, 0 for "absent", 1 for "begins
 // with", and position minus 1 as the length of the text before the match.
+//
+// FindNoCase and BeginsWithNoCase fold through Windows (text_fold.cpp); the
+// rest is plain C++ (text.cpp), for code that must run where Windows is not.
 #pragma once
 
 #include <string>
@@ -10,9 +13,14 @@ namespace kestrup {
 // 1-based position of the first occurrence of pattern in text, letters folded
 // with the ANSI code page; 0 when absent; 1 when pattern is empty.
 int FindNoCase(const std::string& text, const std::string& pattern);
+// True when text begins with start, letters folded as FindNoCase folds them.
+bool BeginsWithNoCase(const std::string& text, const std::string& start);
 // True when every character is plain ASCII (below 0x80), which folds alike in
 // every ANSI code page.
 bool IsAscii(const std::string& text);
+// FindNoCase with letters folded A to Z only, without asking Windows: the
+// same answer wherever text and pattern are ASCII.
+int FindNoCaseAscii(const std::string& text, const std::string& pattern);
 // The first count characters (none for count <= 0, all when count >= length).
 std::string LeftPart(const std::string& source, int count);
 // The last count characters (none for count <= 0, all when count >= length).

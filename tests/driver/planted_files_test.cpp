@@ -3,9 +3,10 @@
 #include "driver/engine_update.h"
 #include "driver/package.h"
 #include "identity/principal.h"
-#include "integration/integration.h"
+#include "platform/account.h"
 #include "platform/hardening.h"
 #include "platform/launch.h"
+#include "platform/processes.h"
 #include "removal/earlier_software.h"
 
 #include "support/machine_fixture.h"

@@ -30,7 +30,10 @@ int main(int argc, char** argv) {
         m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, 2);
         m.accounts.at(m.logonUser).domain = argc > 3 ? argv[3] : "KESTRUP-PC";
         m.AddFile(prefs, original);
-        kestrup::RewritePrefsFile(prefs);
+        if (kestrup::RewritePrefsFile(prefs) != kestrup::ProfileOutcome::kRewritten) {
+            std::cerr << "rewrite_prefs: the file was left alone\n";
+            return 1;
+        }
         if (m.OpenHandles() != 0) {
             std::cerr << "rewrite_prefs: handles left open\n";
             return 1;

@@ -1,4 +1,5 @@
 #include "integration/firefox.h"
+#include "integration/firefox_prefs_text.h"
 
 #include "support/machine_fixture.h"
 
@@ -6,11 +7,14 @@
 
 #include <cctype>
 #include <functional>
+#include <map>
 
 using namespace kestrup;
 using namespace kestrup_test;
 
 namespace {
+
+using Why = ProfileOutcome;
 
 const std::string D = site::kDomain;
 const std::string kTrusted = "user_pref(\"network.negotiate-auth.trusted-uris\", \"";
@@ -61,11 +65,23 @@ public:  // also used from table lambdas
 
     std::string Rewrite(const std::string& contents) {
         m.AddFile(kPrefs, contents);
-        RewritePrefsFile(kPrefs);
+        outcome = RewritePrefsFile(kPrefs);
         return Data(kPrefs);
     }
 
     void SetAccountDomain(const std::string& domain) { m.accounts.at(m.logonUser).domain = domain; }
+
+    ProfileOutcome outcome = Why::kRewritten;  // of the last Rewrite
+
+    // Every user's profiles configured: what became of each, by path.
+    std::map<std::string, Why> Configure() {
+        std::map<std::string, Why> outcomes;
+        for (const ProfileReport& r : ConfigureFirefoxProfiles()) {
+            EXPECT_TRUE(outcomes.emplace(r.path, r.outcome).second) << r.path << " reported twice";
+        }
+        return outcomes;
+    }
+
 };
 
 // ---- one trusted-URIs line ------------------------------------------------------
@@ -194,8 +210,11 @@ TEST_F(FirefoxTest, RewriteOfWholeFiles) {
             m.accounts[m.logonUser].domain = c.accountDomain;
         }
         EXPECT_EQ(Rewrite(c.before), CrLf(c.after)) << c.what;
+        EXPECT_EQ(outcome, Why::kRewritten) << c.what;
+        // The text alone, as the file's lines are read, gives the same.
+        EXPECT_EQ(CrLf(RewritePrefsText(c.before, c.accountDomain)), CrLf(c.after)) << c.what;
         // The file is rewritten again on a second run, to the same text.
-        RewritePrefsFile(kPrefs);
+        EXPECT_EQ(RewritePrefsFile(kPrefs), Why::kRewritten) << c.what;
         EXPECT_EQ(Data(kPrefs), CrLf(c.after)) << c.what << " (second run)";
         EXPECT_EQ(Data(std::string(kPrefs) + ".BACKUP"), c.before) << c.what;
         EXPECT_FALSE(m.FindFile(std::string(kPrefs) + ".TEMP")) << c.what;
@@ -231,19 +250,22 @@ TEST_F(FirefoxTest, FailedWritesLeavePrefsAsItWas) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
+        ProfileOutcome why;
     } cases[] = {
         // The backup is there already: the space goes to the temporary file, which fills the disk half-way.
-        {"disk full half-way", [&] { m.diskSpace = static_cast<long long>(rewritten.size() / 2); }},
-        {"flush or close fails", [&] { m.flushFails = true; }},
+        {"disk full half-way", [&] { m.diskSpace = static_cast<long long>(rewritten.size() / 2); },
+         Why::kWriteFailed},
+        {"flush or close fails", [&] { m.flushFails = true; }, Why::kWriteFailed},
         // Room for the temporary file, not for prefs.js to grow by the difference as well.
         {"no room to copy back",
-         [&] { m.diskSpace = static_cast<long long>(2 * rewritten.size() - original.size() - 1); }},
+         [&] { m.diskSpace = static_cast<long long>(2 * rewritten.size() - original.size() - 1); },
+         Why::kCopyBackFailed},
     };
     for (const Case& c : cases) {
         m.AddFile(kPrefs, original);
         m.AddFile(std::string(kPrefs) + ".BACKUP", original);
         c.arrange();
-        RewritePrefsFile(kPrefs);
+        EXPECT_EQ(RewritePrefsFile(kPrefs), c.why) << c.what;
         EXPECT_EQ(Data(kPrefs), original) << c.what;
         EXPECT_FALSE(m.FindFile(std::string(kPrefs) + ".TEMP")) << c.what;
         m.diskSpace = -1;
@@ -251,14 +273,14 @@ TEST_F(FirefoxTest, FailedWritesLeavePrefsAsItWas) {
     }
     // With room enough, the same file is rewritten.
     m.diskSpace = static_cast<long long>(2 * rewritten.size() - original.size());
-    RewritePrefsFile(kPrefs);
+    EXPECT_EQ(RewritePrefsFile(kPrefs), Why::kRewritten);
     EXPECT_EQ(Data(kPrefs), rewritten);
 }
 
 TEST_F(FirefoxTest, FailedBackupIsRemovedNotLeftHalf) {
     m.AddFile(kPrefs, kFirefoxHeader);
     m.diskSpace = 10;
-    RewritePrefsFile(kPrefs);
+    EXPECT_EQ(RewritePrefsFile(kPrefs), Why::kWriteFailed);
     EXPECT_FALSE(m.FindFile(std::string(kPrefs) + ".BACKUP"));
     EXPECT_EQ(Data(kPrefs), kFirefoxHeader);
 }
@@ -266,6 +288,7 @@ TEST_F(FirefoxTest, FailedBackupIsRemovedNotLeftHalf) {
 TEST_F(FirefoxTest, OverlongLineLeavesTheFileAlone) {
     const std::string huge = kTrusted + std::string((64u << 20) + 1, 'a') + "\");\n";
     EXPECT_EQ(Rewrite(huge).size(), huge.size());
+    EXPECT_EQ(outcome, Why::kUnreadable);
     EXPECT_FALSE(m.FindFile(std::string(kPrefs) + ".TEMP"));
 }
 
@@ -278,18 +301,18 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
     struct Case {
         const char* what;
         std::function<void()> plant;
-        bool rewritten;  // the plain prefs.js is still rewritten
+        ProfileOutcome why;  // kRewritten: the plain prefs.js is still rewritten
     } cases[] = {
-        {"symbolic link at prefs.js", [&] { m.RemoveFile(prefs); m.AddLink(prefs, kVictim); }, false},
-        {"hard link at prefs.js", [&] { m.RemoveFile(prefs); m.AddHardLink(prefs, kVictim); }, false},
-        {"symbolic link at the backup", [&] { m.AddLink(backup, kVictim); }, false},
-        {"link to a missing file at the backup", [&] { m.AddLink(backup, elsewhere + "\\new.ini"); }, false},
-        {"hard link at the backup", [&] { m.AddHardLink(backup, kVictim); }, false},
-        {"symbolic link at the temporary file", [&] { m.AddLink(temp, kVictim); }, false},
-        {"link to a missing file at the temporary file", [&] { m.AddLink(temp, elsewhere + "\\new.ini"); }, false},
-        {"folder at the temporary file's name", [&] { m.AddDirectory(temp); }, false},
+        {"symbolic link at prefs.js", [&] { m.RemoveFile(prefs); m.AddLink(prefs, kVictim); }, Why::kUnsafeFile},
+        {"hard link at prefs.js", [&] { m.RemoveFile(prefs); m.AddHardLink(prefs, kVictim); }, Why::kUnsafeFile},
+        {"symbolic link at the backup", [&] { m.AddLink(backup, kVictim); }, Why::kUnsafeBackup},
+        {"link to a missing file at the backup", [&] { m.AddLink(backup, elsewhere + "\\new.ini"); }, Why::kUnsafeBackup},
+        {"hard link at the backup", [&] { m.AddHardLink(backup, kVictim); }, Why::kUnsafeBackup},
+        {"symbolic link at the temporary file", [&] { m.AddLink(temp, kVictim); }, Why::kUnsafeTemporary},
+        {"link to a missing file at the temporary file", [&] { m.AddLink(temp, elsewhere + "\\new.ini"); }, Why::kUnsafeTemporary},
+        {"folder at the temporary file's name", [&] { m.AddDirectory(temp); }, Why::kUnsafeTemporary},
         // Deleting a leftover name never reaches the file it shares.
-        {"hard link at the temporary file", [&] { m.AddHardLink(temp, kVictim); }, true},
+        {"hard link at the temporary file", [&] { m.AddHardLink(temp, kVictim); }, Why::kRewritten},
         {"junction at the profile folder",
          [&] {
              m.RemoveFile(prefs);
@@ -297,22 +320,23 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
              m.AddFile(elsewhere + "\\prefs.js", "theirs");
              m.AddJunction(profile, elsewhere);
          },
-         false},
+         Why::kUnsafeFolder},
     };
     for (const Case& c : cases) {
         m.AddFile(kVictim, "victim");
         m.AddFile(prefs, "mine\n");
         c.plant();
-        RewritePrefsFile(prefs);
+        EXPECT_EQ(RewritePrefsFile(prefs), c.why) << c.what;
+        const bool rewritten = c.why == Why::kRewritten;
         EXPECT_EQ(Data(kVictim), "victim") << c.what;
-        if (c.rewritten) EXPECT_EQ(m.LinkCount(kVictim), 1) << c.what;
+        if (rewritten) EXPECT_EQ(m.LinkCount(kVictim), 1) << c.what;
         EXPECT_FALSE(m.FindFile(elsewhere + "\\new.ini")) << c.what;
         if (winsim::FileEntry* theirs = m.FindFile(elsewhere + "\\prefs.js")) EXPECT_EQ(theirs->data, "theirs") << c.what;
         EXPECT_FALSE(m.FindFile(elsewhere + "\\prefs.js.BACKUP")) << c.what;
         EXPECT_FALSE(m.FindFile(elsewhere + "\\prefs.js.TEMP")) << c.what;
         winsim::FileEntry* plain = m.FindFile(prefs);
         if (plain && plain->linkTarget.empty() && plain->path == prefs)
-            EXPECT_EQ(plain->data, c.rewritten ? CrLf("mine\n" + kDefault + kSspi) : "mine\n") << c.what;
+            EXPECT_EQ(plain->data, rewritten ? CrLf("mine\n" + kDefault + kSspi) : "mine\n") << c.what;
         // Start the next case afresh.
         for (const std::string& p : {prefs, backup, temp, std::string(kVictim), elsewhere + "\\prefs.js"}) m.RemoveFile(p);
         m.RemoveFile(profile);
@@ -331,7 +355,7 @@ TEST_F(FirefoxTest, ProfilesAreFoundThroughProfilesIni) {
               "[Profile2]\r\nName=unreached\r\nIsRelative=1\r\nPath=Profiles/two\r\n");
     m.AddFile(kPrefs, "");
     m.AddFile(std::string(kFirefox) + "\\Profiles\\two\\prefs.js", "");
-    ConfigureFirefoxProfiles();
+    EXPECT_EQ(Configure(), (std::map<std::string, Why>{{kPrefs, Why::kRewritten}}));
     EXPECT_EQ(Data(kPrefs), CrLf(kDefault + kSspi));
     // Section 1 is missing, so section 2 is never read.
     EXPECT_EQ(Data(std::string(kFirefox) + "\\Profiles\\two\\prefs.js"), "");
@@ -366,7 +390,10 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) m.AddFile(p, "");
     for (const std::string& p : refused) m.AddFile(p, "theirs");
     m.AddDirectory(std::string(kFirefox) + "\\Profiles\\noprefs");
-    ConfigureFirefoxProfiles();
+    std::map<std::string, Why> expected = {{missing, Why::kNoPrefsFile}};
+    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) expected[p] = Why::kRewritten;
+    for (const std::string& p : refused) expected[p] = Why::kNotOnLocalDisk;
+    EXPECT_EQ(Configure(), expected);
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
         EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << p;
     for (const std::string& p : refused) {
@@ -394,7 +421,9 @@ TEST_F(FirefoxTest, UsersWithoutProfilesIniOrWithUnsafeFoldersAreSkippedOthersGo
     m.AddDirectory(carol + "\\Application Data\\Mozilla\\Firefox");
     m.AddFile(std::string(kFirefox) + "\\profiles.ini", profilesIni);
     m.AddFile(kPrefs, "");
-    ConfigureFirefoxProfiles();
+    EXPECT_EQ(Configure(), (std::map<std::string, Why>{
+                               {bob + "\\Application Data\\Mozilla\\Firefox\\profiles.ini", Why::kUnsafeFolder},
+                               {kPrefs, Why::kRewritten}}));
     EXPECT_EQ(Data(elsewhere + "\\Profiles\\abc.default\\prefs.js"), "theirs");
     EXPECT_FALSE(m.FindFile(elsewhere + "\\Profiles\\abc.default\\prefs.js.BACKUP"));
     EXPECT_EQ(Data(kPrefs), CrLf(kDefault + kSspi));
@@ -410,7 +439,7 @@ TEST_F(FirefoxTest, JunctionsOnTheWayToAProfileAreRefused) {
     m.AddJunction(std::string(kFirefox) + "\\Profiles", elsewhere);
     const std::string ok = std::string(kFirefox) + "\\Other\\ok.default\\prefs.js";
     m.AddFile(ok, "");
-    ConfigureFirefoxProfiles();
+    EXPECT_EQ(Configure(), (std::map<std::string, Why>{{kPrefs, Why::kUnsafeFolder}, {ok, Why::kRewritten}}));
     EXPECT_EQ(Data(elsewhere + "\\abc.default\\prefs.js"), "theirs");
     EXPECT_EQ(Data(ok), CrLf(kDefault + kSspi));
 }
@@ -421,6 +450,7 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
     const std::string relative = "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/x.default\r\n";
     const std::string below = "\\Mozilla\\Firefox\\Profiles\\";
     std::vector<std::string> configured, untouched;
+    std::map<std::string, Why> reported;
     int nextSid = 1000;
     auto user = [&](const std::string& directory) {
         AddUser("S-1-5-21-1-2-3-" + std::to_string(nextSid++), directory);
@@ -437,7 +467,9 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
     auto prefs = [&](const std::string& path, bool expectConfigured) {
         m.AddFile(path, "");
         (expectConfigured ? configured : untouched).push_back(path);
+        if (expectConfigured) reported[path] = Why::kRewritten;
     };
+    auto leftAlone = [&](const std::string& path, Why why) { reported[path] = why; };
     auto threeNt6Users = [&](const std::vector<std::string>& names) {
         for (const std::string& name : names) prefs(nt6User(name, relative) + below + "x.default\\prefs.js", true);
     };
@@ -460,6 +492,7 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
              m.AddFile(roaming + "\\Mozilla\\Firefox\\profiles.ini", relative);
              m.AddJunction(profile + "\\Application Data", roaming);
              prefs(roaming + below + "x.default\\prefs.js", false);
+             leftAlone(profile + "\\Application Data\\Mozilla\\Firefox\\profiles.ini", Why::kUnsafeFolder);
          }},
         {"Windows Vista, three users", 6, 0, 6002, [&] { threeNt6Users({"ann", "ben", "cal"}); }},
         {"Windows 7, three users", 6, 1, 7601, [&] { threeNt6Users({"dan", "eve", "fay"}); }},
@@ -479,6 +512,7 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
          [&] {
              const std::string roaming = nt6User("kim", relative + "[Profile1]\r\nIsRelative=1\r\nPath=Other/y\r\n");
              prefs("C:\\Windows\\Planted\\x.default\\prefs.js", false);
+             leftAlone(roaming + below + "x.default\\prefs.js", Why::kUnsafeFolder);
              m.AddJunction(roaming + "\\Mozilla\\Firefox\\Profiles", "C:\\Windows\\Planted");
              prefs(roaming + "\\Mozilla\\Firefox\\Other\\y\\prefs.js", true);
          }},
@@ -489,6 +523,10 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
                             "[Profile2]\r\nPath=C:\\Users\\ann\\Application Data\\Mozilla\\Firefox\\Profiles\\r\r\n");
              for (const char* name : {"p", "q"}) prefs(std::string("C:\\Users\\lee\\AppData\\Local\\Firefox\\") + name + "\\prefs.js", false);
              prefs("C:\\Users\\ann\\AppData\\Roaming" + below + "r\\prefs.js", false);
+             for (const char* path : {"C:\\Users\\lee\\Local Settings\\Firefox\\p\\prefs.js",
+                                      "C:\\Users\\lee\\AppData\\Local\\Application Data\\Firefox\\q\\prefs.js",
+                                      "C:\\Users\\ann\\Application Data\\Mozilla\\Firefox\\Profiles\\r\\prefs.js"})
+                 leftAlone(path, Why::kUnsafeFolder);
          }},
     };
     m.SetString(HKEY_LOCAL_MACHINE, kProfileList, "ProfilesDirectory", "%SystemDrive%\\Users", View::k32,
@@ -498,9 +536,10 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
         m.FindKey(HKEY_LOCAL_MACHINE, kProfileList)->subkeys.clear();
         configured.clear();
         untouched.clear();
+        reported.clear();
         m.deniedOpens.clear();
         c.arrange();
-        ConfigureFirefoxProfiles();
+        EXPECT_EQ(Configure(), reported) << c.what;
         for (const std::string& p : configured) EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << c.what << ": " << p;
         for (const std::string& p : untouched) {
             EXPECT_EQ(Data(p), "") << c.what << ": " << p;

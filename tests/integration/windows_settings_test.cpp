@@ -122,25 +122,6 @@ protected:
     }
 };
 
-TEST_F(BrowserCheckTest, ProcessNamesMatchWhole) {
-    AddProcess("System");
-    AddProcess("myfirefox.exe");
-    AddProcess("firefox.exe.bak");
-    AddProcess("FIREFOX.EXE", true);  // cannot be opened: not counted
-    EXPECT_FALSE(IsProcessRunning("firefox.exe"));
-    AddProcess("FireFox.EXE");
-    EXPECT_TRUE(IsProcessRunning("firefox.exe"));
-    EXPECT_FALSE(IsProcessRunning("iexplore.exe"));
-}
-
-TEST_F(BrowserCheckTest, OnlyTheFirst2048ProcessesAreExamined) {
-    for (int i = 0; i < 2048; ++i) AddProcess("svc" + std::to_string(i) + ".exe");
-    AddProcess("firefox.exe");
-    EXPECT_FALSE(IsProcessRunning("firefox.exe"));
-    m.processes.erase(m.processes.begin());
-    EXPECT_TRUE(IsProcessRunning("firefox.exe"));
-}
-
 TEST_F(BrowserCheckTest, NoBrowserRunning) {
     ConfigureBrowsersAndLsa(false);
     EXPECT_TRUE(m.boxes.empty());

@@ -77,4 +77,23 @@ TEST_F(LaunchTest, UnquotedBlanksLetWindowsRunAPrefix) {
     EXPECT_EQ(m.started.back().program, "C:\\Kestrup Setup\\tool.exe");
 }
 
+TEST_F(LaunchTest, RunHiddenAndWaitStartsHiddenWithoutAWindow) {
+    m.AddProgram("C:\\tools\\x.exe", winsim::Program{7});
+    EXPECT_TRUE(RunHiddenAndWait("\"C:\\tools\\x.exe\" -a"));
+    ASSERT_EQ(m.started.size(), 1u);
+    const winsim::ProcessStart& s = m.started[0];
+    EXPECT_EQ(s.application, "C:\\tools\\x.exe");
+    EXPECT_EQ(s.commandLine, "\"C:\\tools\\x.exe\" -a");
+    EXPECT_EQ(s.startupFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
+    EXPECT_EQ(s.showWindow, SW_HIDE);
+    EXPECT_EQ(s.creationFlags, static_cast<DWORD>(CREATE_NO_WINDOW));
+    EXPECT_FALSE(s.inheritHandles);
+    EXPECT_TRUE(s.environmentInherited);
+    EXPECT_EQ(m.CallCount("WaitForSingleObject"), 1);
+
+    EXPECT_FALSE(RunHiddenAndWait("C:\\tools\\missing.exe"));
+    m.AddProgram("C:\\tools\\denied.exe", winsim::Program{0, ERROR_ACCESS_DENIED});
+    EXPECT_FALSE(RunHiddenAndWait("C:\\tools\\denied.exe"));
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-#include "driver/message_boxes.h"
+#include "platform/message_boxes.h"
 
 #include <windows.h>
 

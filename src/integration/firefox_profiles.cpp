@@ -1,0 +1,208 @@
+// Every user's Firefox profiles, found through the profiles.ini below each
+// profile directory. The installer runs elevated but these folders belong to
+// their users: every folder from the profile directory down to each prefs.js
+// must be plain (no reparse point) and stays held while it is used, so none
+// can be swapped for a link between the check and the use. A profile that is
+// not safe is left alone, with its reason; the others go on.
+#include "integration/firefox.h"
+
+#include "platform/file_ops.h"
+#include "platform/handles.h"
+#include "platform/local_path.h"
+#include "platform/os_version.h"
+#include "platform/program_dir.h"
+#include "platform/registry.h"
+#include "platform/safe_files.h"
+#include "platform/text.h"
+#include "platform/user_hives.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace kestrup {
+
+namespace {
+
+constexpr char kLegacyAppData[] = "Application Data";
+constexpr char kRoamingAppData[] = "AppData\\Roaming";
+constexpr char kFirefoxBelowAppData[] = "\\Mozilla\\Firefox";
+constexpr char kLegacyProfilesFolder[] = "Documents and Settings";
+constexpr size_t kMaxIniPath = 254;
+constexpr int kMaxProfileSections = 100;
+
+// Windows Vista and later (NT 6.x and on) keep a user's application data in
+// "AppData\Roaming". "Application Data", "C:\Documents and Settings" and the
+// other old names are junctions whose own access list denies reading them:
+// they are never opened, and paths written through them are read as Windows
+// resolves them.
+bool HasRoamingAppData() {
+    OSVERSIONINFOA version = QueryOsVersion();
+    return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 6;
+}
+
+// The path as Windows reads it: repeated backslashes as one, "." dropped, ".."
+// taking away the folder before it. root receives the drive ("C:\") or share
+// ("\\server\share\"). False for a path that is neither, or that climbs above
+// its root.
+bool NormalisePath(const std::string& path, std::string& normal, std::string& root) {
+    size_t pos;
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && path[2] == '\\') {
+        root = path.substr(0, 3);
+        pos = 3;
+    } else if (path.compare(0, 2, "\\\\") == 0) {
+        size_t server = path.find('\\', 2);
+        size_t share = server == std::string::npos ? std::string::npos : path.find('\\', server + 1);
+        if (server == std::string::npos || server == 2 || share == std::string::npos || share == server + 1)
+            return false;
+        root = path.substr(0, share + 1);
+        pos = share + 1;
+    } else {
+        return false;
+    }
+    std::vector<std::string> parts;
+    while (pos <= path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(pos, end - pos);
+        if (part == "..") {
+            if (parts.empty()) return false;
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        pos = end + 1;
+    }
+    normal = root;
+    for (size_t i = 0; i < parts.size(); ++i) normal += (i ? "\\" : "") + parts[i];
+    return true;
+}
+
+// The user's application-data folder below the profile directory.
+std::string ApplicationDataFolder(const std::string& profileBase) {
+    return profileBase + (HasRoamingAppData() ? kRoamingAppData : kLegacyAppData);
+}
+
+// Where old names lead on Windows Vista and later: "C:\Documents and Settings"
+// to the profiles folder, the user's own "Application Data" to AppData\Roaming.
+struct CompatibilityNames {
+    std::string legacyProfiles;  // "C:\Documents and Settings\", empty when unknown
+    std::string profiles;        // the profiles folder with its trailing backslash
+};
+
+CompatibilityNames FindCompatibilityNames() {
+    CompatibilityNames names;
+    std::string windows, profiles;
+    if (!HasRoamingAppData() || !WindowsDirectory(windows) || windows.size() < 3 ||
+        !RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "ProfilesDirectory", profiles) || profiles.empty())
+        return names;
+    names.legacyProfiles = windows.substr(0, 3) + kLegacyProfilesFolder + "\\";
+    names.profiles = profiles;
+    AddTrailingBackslash(names.profiles);
+    return names;
+}
+
+// The path with a leading old name replaced by the folder it leads to.
+std::string ThroughCompatibilityNames(std::string path, const std::string& profileBase,
+                                      const CompatibilityNames& names) {
+    if (!HasRoamingAppData()) return path;
+    if (!names.legacyProfiles.empty() && BeginsWithNoCase(path, names.legacyProfiles))
+        path = names.profiles + path.substr(names.legacyProfiles.size());
+    const std::string legacyAppData = profileBase + kLegacyAppData + "\\";
+    if (BeginsWithNoCase(path, legacyAppData))
+        path = profileBase + kRoamingAppData + "\\" + path.substr(legacyAppData.size());
+    return path;
+}
+
+// One user's Firefox profiles, from profiles.ini below the profile directory.
+void ConfigureUserProfiles(const std::string& profileDirectory, const CompatibilityNames& names,
+                           InstallingAccountDomain& account, std::vector<ProfileReport>& reports) {
+    if (profileDirectory.empty()) return;
+    std::string profileBase = profileDirectory;
+    AddTrailingBackslash(profileBase);
+    const std::string appData = ApplicationDataFolder(profileBase);
+    const std::string firefoxFolder = appData + kFirefoxBelowAppData;
+    const std::string iniPath = firefoxFolder + "\\profiles.ini";
+    auto leave = [&reports](const std::string& path, ProfileOutcome why) { reports.push_back({path, why}); };
+    // Paths that do not fit are never used cut.
+    if (iniPath.size() > kMaxIniPath) return leave(iniPath, ProfileOutcome::kPathTooLong);
+    if (!FileExists(iniPath)) return;
+
+    std::vector<FileHandle> held;
+    if (!HoldFoldersBelow(profileBase, firefoxFolder, held)) return leave(iniPath, ProfileOutcome::kUnsafeFolder);
+    FileHandle ini;
+    BY_HANDLE_FILE_INFORMATION iniInfo;
+    if (!OpenPlainFile(iniPath, ini, iniInfo)) return leave(iniPath, ProfileOutcome::kUnsafeFile);
+
+    for (int i = 0; i < kMaxProfileSections; ++i) {
+        const std::string section = "Profile" + IntToText(i);
+        char value[MAX_PATH] = {};
+        DWORD length = GetPrivateProfileStringA(section.c_str(), "Path", "", value, MAX_PATH, iniPath.c_str());
+        if (length == 0) break;  // the first section without a Path ends the list
+        if (length >= MAX_PATH - 1) {  // possibly cut
+            leave(value, ProfileOutcome::kPathTooLong);
+            continue;
+        }
+        const bool relative = GetPrivateProfileIntA(section.c_str(), "IsRelative", 0, iniPath.c_str()) == 1;
+        std::string folder = relative ? firefoxFolder + "\\" + value : std::string(value);
+        AddTrailingBackslash(folder);
+        std::string prefsPath = folder + "prefs.js";
+        ReplaceChar(prefsPath, "/", "\\");
+        std::string root;
+        if (!NormalisePath(prefsPath, prefsPath, root) ||
+            !NormalisePath(ThroughCompatibilityNames(prefsPath, profileBase, names), prefsPath, root)) {
+            leave(prefsPath, ProfileOutcome::kPathUnusable);
+            continue;
+        }
+        // The user's own file names it: a share would make the installer authenticate to a host of theirs.
+        if (!IsOnLocalFixedDisk(prefsPath)) {
+            leave(prefsPath, ProfileOutcome::kNotOnLocalDisk);
+            continue;
+        }
+        if (prefsPath.size() + std::strlen(".BACKUP") >= MAX_PATH) {
+            leave(prefsPath, ProfileOutcome::kPathTooLong);
+            continue;
+        }
+        if (!FileExists(prefsPath)) {
+            leave(prefsPath, ProfileOutcome::kNoPrefsFile);
+            continue;
+        }
+
+        std::string profileFolder = prefsPath;
+        StripFileName(profileFolder);
+        std::vector<FileHandle> profileHeld;
+        // Below the Firefox folder (the usual relative profile) the folders up
+        // to it are held already; only those below are taken.
+        const std::string firefoxTop = firefoxFolder + "\\";
+        const bool belowFirefox = BeginsWithNoCase(profileFolder + "\\", firefoxTop);
+        const std::string top = BeginsWithNoCase(profileFolder + "\\", profileBase) ? profileBase : root;
+        if (!(belowFirefox ? HoldFoldersBelow(firefoxTop, profileFolder + "\\", profileHeld)
+                           : HoldFoldersBelow(top, profileFolder, profileHeld))) {
+            leave(prefsPath, ProfileOutcome::kUnsafeFolder);
+            continue;
+        }
+        // A prefs.js with a line the 32-bit installer cannot hold costs that
+        // profile only; every handle is released on the way out.
+        try {
+            leave(prefsPath, RewriteHeldPrefsFile(prefsPath, account));
+        } catch (const std::bad_alloc&) {
+            leave(prefsPath, ProfileOutcome::kOutOfMemory);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<ProfileReport> ConfigureFirefoxProfiles() {
+    const CompatibilityNames names = FindCompatibilityNames();
+    InstallingAccountDomain account;
+    std::vector<ProfileReport> reports;
+    for (const std::string& directory : ListProfileDirectories())
+        ConfigureUserProfiles(directory, names, account, reports);
+    return reports;
+}
+
+}  // namespace kestrup

@@ -1,0 +1,12 @@
+// The programs running on this computer.
+#pragma once
+
+#include <string>
+
+namespace kestrup {
+
+// True when a process whose executable's base name is exeName (without case)
+// runs; at most 2048 processes are looked at.
+bool IsProcessRunning(const std::string& exeName);
+
+}  // namespace kestrup

@@ -1,0 +1,85 @@
+#include "platform/safe_files.h"
+
+#include "platform/os_version.h"
+#include "platform/text.h"
+#include "platform/text_file.h"
+
+#include <cstring>
+
+namespace kestrup {
+
+namespace {
+
+constexpr DWORD kCopyChunk = 64u << 10;
+
+}  // namespace
+
+bool Describe(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+    std::memset(&info, 0, sizeof info);
+    return GetFileInformationByHandle(file, &info) != FALSE;
+}
+
+bool IsPlainFile(const BY_HANDLE_FILE_INFORMATION& info) {
+    return !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           info.nNumberOfLinks == 1;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held) {
+    // A link is refused by its attributes first, so that none is ever opened
+    // (the system's own junctions deny it); the handle checks again.
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    if (!IsNtFamily()) return true;
+    FileHandle handle(CreateFileA(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle || !Describe(handle.get(), info)) return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    held.push_back(std::move(handle));
+    return true;
+}
+
+bool HoldFoldersBelow(const std::string& top, const std::string& folder, std::vector<FileHandle>& held) {
+    if (!BeginsWithNoCase(folder, top)) return false;
+    size_t start = top.size();
+    while (start < folder.size()) {
+        size_t end = folder.find('\\', start);
+        if (end == std::string::npos) end = folder.size();
+        if (!HoldPlainFolder(folder.substr(0, end), held)) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info) {
+    file = FileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file && Describe(file.get(), info) && IsPlainFile(info);
+}
+
+bool SeekTo(HANDLE file, DWORD offset) {
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
+    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+bool CopyContents(HANDLE from, HANDLE to) {
+    std::vector<char> buffer(kCopyChunk);
+    while (true) {
+        DWORD read = 0;
+        if (!ReadFile(from, buffer.data(), kCopyChunk, &read, nullptr)) return false;
+        if (read == 0) return true;
+        if (!WriteBytes(to, buffer.data(), read)) return false;
+    }
+}
+
+}  // namespace kestrup

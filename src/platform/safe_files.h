@@ -1,0 +1,43 @@
+// Files and folders in places users control, used by the elevated installer
+// without following a link a user could have planted: each is opened as it is
+// (a reparse point at its name is not followed), checked through its handle,
+// and held open, shared without delete, while it is used, so that it cannot
+// be renamed or swapped between the check and the use.
+#pragma once
+
+#include "platform/handles.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kestrup {
+
+// What Windows knows of an open file; all zero and false when it will not say.
+bool Describe(HANDLE file, BY_HANDLE_FILE_INFORMATION& info);
+// A plain file with a single name: not a folder, not a reparse point, no hard link.
+bool IsPlainFile(const BY_HANDLE_FILE_INFORMATION& info);
+// The same file on the same volume.
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b);
+
+// Opens the folder as it is and adds it to held, so that it can be neither
+// renamed nor replaced while held. False when it is missing, not a folder, or
+// a reparse point. The Windows 95 family has no reparse points and opens no
+// folders: there the attributes alone decide.
+bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held);
+// Holds every folder of folder below top (top, with its trailing backslash,
+// excluded), from the top down. False when folder is not below top or any
+// folder on the way cannot be held.
+bool HoldFoldersBelow(const std::string& top, const std::string& folder, std::vector<FileHandle>& held);
+
+// Opens a file as it is, for reading, shared without delete, and checks that
+// it is a plain file.
+bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info);
+
+// Moves the file pointer to offset from the start.
+bool SeekTo(HANDLE file, DWORD offset);
+// Copies everything from one open file into another, from their current positions.
+bool CopyContents(HANDLE from, HANDLE to);
+
+}  // namespace kestrup

@@ -1,0 +1,25 @@
+#include "platform/text.h"
+
+#include <windows.h>
+
+namespace kestrup {
+
+int FindNoCase(const std::string& text, const std::string& pattern) {
+    if (pattern.empty()) return 1;
+    // Plain ASCII folds alike in every ANSI code page (no lead or trail
+    // bytes either): no copies and no call into the system, which a
+    // prefs.js of many thousand lines would otherwise pay per line.
+    if (IsAscii(text) && IsAscii(pattern)) return FindNoCaseAscii(text, pattern);
+    std::string upperText = text, upperPattern = pattern;
+    // CharUpperBuffA folds with the system's code page, so accented letters match too.
+    if (!upperText.empty()) CharUpperBuffA(&upperText[0], static_cast<DWORD>(upperText.size()));
+    CharUpperBuffA(&upperPattern[0], static_cast<DWORD>(upperPattern.size()));
+    size_t at = upperText.find(upperPattern);
+    return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+}
+
+bool BeginsWithNoCase(const std::string& text, const std::string& start) {
+    return text.size() >= start.size() && FindNoCase(text.substr(0, start.size()), start) == 1;
+}
+
+}  // namespace kestrup

@@ -1,0 +1,61 @@
+#include "platform/account.h"
+
+#include "support/machine_fixture.h"
+
+#include <winnetwk.h>
+
+#include <functional>
+
+using namespace kestrup;
+using namespace kestrup_test;
+
+namespace {
+
+class AccountTest : public MachineTest {};
+
+TEST_F(AccountTest, UserAndDomainOfTheLoggedOnAccount) {
+    m.logonUser = "Alice";
+    m.accounts["Alice"] = winsim::Account{"KESTRUP-PC"};
+    std::string user, domain;
+    EXPECT_TRUE(GetUserAndDomain(user, domain));
+    EXPECT_EQ(user, "Alice");
+    EXPECT_EQ(domain, "KESTRUP-PC");
+    EXPECT_EQ(m.CallCount("LookupAccountNameA"), 2);  // sizes first, then the answer
+}
+
+TEST_F(AccountTest, UserAndDomainFailuresLeaveBothEmpty) {
+    struct Case {
+        const char* what;
+        std::function<void(Machine&)> arrange;
+    } cases[] = {
+        {"no network user", [](Machine& m) { m.logonUserError = ERROR_NO_NETWORK; }},
+        {"user name longer than its buffer", [](Machine& m) {
+             m.logonUser = std::string(255, 'u');
+             m.accounts[m.logonUser] = winsim::Account{"KESTRUP-PC"};
+         }},
+        {"account unknown", [](Machine& m) { m.logonUser = "ghost"; }},
+        // Sizes beyond the fixed buffers must be refused, not written past them.
+        {"domain longer than its buffer", [](Machine& m) { m.accounts.at("alice").domain = std::string(300, 'D'); }},
+        {"domain of 255 characters", [](Machine& m) { m.accounts.at("alice").domain = std::string(255, 'D'); }},
+    };
+    for (const Case& c : cases) {
+        winsim::Account saved = m.accounts.at("alice");
+        c.arrange(m);
+        std::string user = "stale", domain = "stale";
+        EXPECT_FALSE(GetUserAndDomain(user, domain)) << c.what;
+        EXPECT_EQ(user, "") << c.what;
+        EXPECT_EQ(domain, "") << c.what;
+        m.logonUser = "alice";
+        m.logonUserError = 0;
+        m.accounts["alice"] = saved;
+    }
+}
+
+TEST_F(AccountTest, DomainOf254CharactersStillFits) {
+    m.accounts.at(m.logonUser).domain = std::string(254, 'D');
+    std::string user, domain;
+    EXPECT_TRUE(GetUserAndDomain(user, domain));
+    EXPECT_EQ(domain, std::string(254, 'D'));
+}
+
+}  // namespace
