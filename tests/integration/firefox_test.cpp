@@ -368,6 +368,8 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     const std::string slashEnded = std::string(kFirefox) + "\\Profiles\\slash\\prefs.js";
     const std::string absolute = "D:\\Firefox Profiles\\work\\prefs.js";
     const std::string missing = std::string(kFirefox) + "\\Profiles\\noprefs\\prefs.js";
+    // Its prefs.js fits 260 characters, its backup's name does not.
+    const std::string longFolder = "C:\\" + std::string(245, 'p');
     m.drives['D'] = {DRIVE_FIXED, ""};
     m.drives['E'] = {DRIVE_REMOVABLE, ""};
     m.drives['H'] = {DRIVE_REMOTE, "\\\\labhost\\home"};
@@ -385,7 +387,9 @@ TEST_F(FirefoxTest, ProfilePathForms) {
               "[Profile6]\r\nPath=//./C:/Device\r\n"
               "[Profile7]\r\nPath=E:\\stick\r\n"
               "[Profile8]\r\nPath=H:\\net\r\n"
-              "[Profile9]\r\nIsRelative=0\r\nPath=C:\\Local Profiles\\last\r\n");
+              "[Profile9]\r\nIsRelative=0\r\nPath=C:\\Local Profiles\\last\r\n"
+              "[Profile10]\r\nPath=C:\\..\\above\r\n"
+              "[Profile11]\r\nPath=" + longFolder + "\r\n");
     const std::string last = "C:\\Local Profiles\\last\\prefs.js";
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) m.AddFile(p, "");
     for (const std::string& p : refused) m.AddFile(p, "theirs");
@@ -393,6 +397,8 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     std::map<std::string, Why> expected = {{missing, Why::kNoPrefsFile}};
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) expected[p] = Why::kRewritten;
     for (const std::string& p : refused) expected[p] = Why::kNotOnLocalDisk;
+    expected["C:\\..\\above\\prefs.js"] = Why::kPathUnusable;
+    expected[longFolder + "\\prefs.js"] = Why::kPathTooLong;
     EXPECT_EQ(Configure(), expected);
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
         EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << p;
