@@ -3,7 +3,6 @@
 #include "platform/text.h"
 #include "site_constants.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -43,7 +42,8 @@ std::string MergedStatement(const std::string& list) { return TrustedUrisStateme
 // before a comma (substring tests without regard to case).
 bool NamesSiteDomain(const std::string& text) {
     const std::string domain = site::kDomain;
-    return ContainsAsciiNoCase(text, " " + domain) || ContainsAsciiNoCase(text, "," + domain) || ContainsAsciiNoCase(text, domain + ",");
+    return ContainsAsciiNoCase(text, " " + domain) || ContainsAsciiNoCase(text, "," + domain) ||
+           ContainsAsciiNoCase(text, domain + ",");
 }
 
 // Firefox's own lines: the list taken by position, everything after the 48

@@ -306,10 +306,12 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
         {"symbolic link at prefs.js", [&] { m.RemoveFile(prefs); m.AddLink(prefs, kVictim); }, Why::kUnsafeFile},
         {"hard link at prefs.js", [&] { m.RemoveFile(prefs); m.AddHardLink(prefs, kVictim); }, Why::kUnsafeFile},
         {"symbolic link at the backup", [&] { m.AddLink(backup, kVictim); }, Why::kUnsafeBackup},
-        {"link to a missing file at the backup", [&] { m.AddLink(backup, elsewhere + "\\new.ini"); }, Why::kUnsafeBackup},
+        {"link to a missing file at the backup", [&] { m.AddLink(backup, elsewhere + "\\new.ini"); },
+         Why::kUnsafeBackup},
         {"hard link at the backup", [&] { m.AddHardLink(backup, kVictim); }, Why::kUnsafeBackup},
         {"symbolic link at the temporary file", [&] { m.AddLink(temp, kVictim); }, Why::kUnsafeTemporary},
-        {"link to a missing file at the temporary file", [&] { m.AddLink(temp, elsewhere + "\\new.ini"); }, Why::kUnsafeTemporary},
+        {"link to a missing file at the temporary file", [&] { m.AddLink(temp, elsewhere + "\\new.ini"); },
+         Why::kUnsafeTemporary},
         {"folder at the temporary file's name", [&] { m.AddDirectory(temp); }, Why::kUnsafeTemporary},
         // Deleting a leftover name never reaches the file it shares.
         {"hard link at the temporary file", [&] { m.AddHardLink(temp, kVictim); }, Why::kRewritten},
@@ -395,7 +397,8 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     for (const std::string& p : refused) m.AddFile(p, "theirs");
     m.AddDirectory(std::string(kFirefox) + "\\Profiles\\noprefs");
     std::map<std::string, Why> expected = {{missing, Why::kNoPrefsFile}};
-    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) expected[p] = Why::kRewritten;
+    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
+        expected[p] = Why::kRewritten;
     for (const std::string& p : refused) expected[p] = Why::kNotOnLocalDisk;
     expected["C:\\..\\above\\prefs.js"] = Why::kPathUnusable;
     expected[longFolder + "\\prefs.js"] = Why::kPathTooLong;
