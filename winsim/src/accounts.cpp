@@ -1,7 +1,7 @@
 // The logged-on user's name (mpr.dll) and account lookup (advapi32).
 #include <windows.h>
 #include <winnetwk.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -71,7 +71,7 @@ bool IsBatchFile(const std::string& path) {
 }
 
 DWORD BatchStartError(Machine& m, const std::string& path) {
-    return m.FileSharingConflict(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, false)
+    return winsim::Inside(m).FileSharingConflict(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, false)
                ? ERROR_SHARING_VIOLATION
                : 0;
 }
@@ -101,7 +101,7 @@ DWORD RunBatchFile(Machine& m, const std::string& path) {
                 continue;
             }
             if (c.append) {
-                Machine::Handle* h = m.GetHandle(out, "file");
+                winsim::Handle* h = winsim::Inside(m).GetHandle(out, "file");
                 h->filePos = m.FindFile(h->filePath)->data.size();
             }
         }

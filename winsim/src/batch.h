@@ -2,7 +2,7 @@
 // run the simple batch files the product writes.
 #pragma once
 
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <string>
 

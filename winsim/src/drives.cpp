@@ -1,7 +1,7 @@
 // Drive types and network drive connections.
 #include <windows.h>
 #include <winnetwk.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <cctype>
 #include <cstring>

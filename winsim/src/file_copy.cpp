@@ -1,7 +1,7 @@
 // File copies, delayed deletions, file identity, the file pointer and flushing
 // over the machine's file table.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,7 +29,7 @@ FileEntry* Reach(Machine& m, const std::string& path, std::string& reached) {
     return e;
 }
 
-Machine::Handle* FileHandleOf(Machine& m, HANDLE h) { return m.GetHandle(h, "file"); }
+winsim::Handle* FileHandleOf(Machine& m, HANDLE h) { return winsim::Inside(m).GetHandle(h, "file"); }
 
 }  // namespace
 
@@ -39,7 +39,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     FileEntry* source = Reach(m, lpExistingFileName ? lpExistingFileName : "", sourcePath);
     if (!source) return Fail(m, ERROR_FILE_NOT_FOUND);
     if (source->directory) return Fail(m, ERROR_ACCESS_DENIED);
-    if (m.FileSharingConflict(sourcePath, GENERIC_READ, FILE_SHARE_READ, false)) return Fail(m, ERROR_SHARING_VIOLATION);
+    if (winsim::Inside(m).FileSharingConflict(sourcePath, GENERIC_READ, FILE_SHARE_READ, false)) return Fail(m, ERROR_SHARING_VIOLATION);
     const std::string data = source->data;
     const DWORD attributes = source->attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT;
 
@@ -48,7 +48,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         if (bFailIfExists) return Fail(m, ERROR_FILE_EXISTS);
         if (destination->directory || (destination->attributes & FILE_ATTRIBUTE_READONLY))
             return Fail(m, ERROR_ACCESS_DENIED);
-        if (m.FileSharingConflict(destinationPath, GENERIC_WRITE, 0, false)) return Fail(m, ERROR_SHARING_VIOLATION);
+        if (winsim::Inside(m).FileSharingConflict(destinationPath, GENERIC_WRITE, 0, false)) return Fail(m, ERROR_SHARING_VIOLATION);
     } else {
         size_t slash = destinationPath.find_last_of('\\');
         FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(destinationPath.substr(0, slash));
@@ -81,7 +81,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
     Machine& m = winsim::Call("GetFileInformationByHandle");
-    Machine::Handle* h = FileHandleOf(m, hFile);
+    winsim::Handle* h = FileHandleOf(m, hFile);
     if (!h || !lpFileInformation) return Fail(m, ERROR_INVALID_HANDLE);
     FileEntry* e = m.FindFile(h->filePath);
     if (!e) return Fail(m, ERROR_FILE_NOT_FOUND);
@@ -98,7 +98,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     Machine& m = winsim::Call("GetFileSize");
-    Machine::Handle* h = FileHandleOf(m, hFile);
+    winsim::Handle* h = FileHandleOf(m, hFile);
     FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
     if (!e) {
         m.lastError = ERROR_INVALID_HANDLE;
@@ -111,7 +111,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
     Machine& m = winsim::Call("SetFilePointer");
-    Machine::Handle* h = FileHandleOf(m, hFile);
+    winsim::Handle* h = FileHandleOf(m, hFile);
     FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
     if (!e) {
         m.lastError = ERROR_INVALID_HANDLE;
@@ -137,7 +137,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
     Machine& m = winsim::Call("SetEndOfFile");
-    Machine::Handle* h = FileHandleOf(m, hFile);
+    winsim::Handle* h = FileHandleOf(m, hFile);
     if (!h) return Fail(m, ERROR_INVALID_HANDLE);
     if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);
     FileEntry* e = m.FindFile(h->filePath);
@@ -153,7 +153,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     Machine& m = winsim::Call("FlushFileBuffers");
-    Machine::Handle* h = FileHandleOf(m, hFile);
+    winsim::Handle* h = FileHandleOf(m, hFile);
     if (!h) return Fail(m, ERROR_INVALID_HANDLE);
     if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);
     if (m.flushFails) return Fail(m, ERROR_DISK_FULL);

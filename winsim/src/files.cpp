@@ -1,7 +1,7 @@
 // File calls over the machine's file table: searches, attributes, and plain
 // file input and output with sharing and read-only rules.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <algorithm>
 #include <cstring>
@@ -42,7 +42,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
         return INVALID_HANDLE_VALUE;
     }
     std::string dir = path.substr(0, slash), pattern = path.substr(slash + 1);
-    Machine::Handle h;
+    winsim::Handle h;
     h.kind = "find";
     if (!HasWildcards(pattern)) {
         if (FileEntry* e = m.FindFile(path)) h.findEntries.push_back(*e);
@@ -74,12 +74,12 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
     }
     FillFindData(h.findEntries[0], BaseName(h.findEntries[0].path), lpFindFileData);
     h.findNext = 1;
-    return m.NewHandle(std::move(h));
+    return winsim::Inside(m).NewHandle(std::move(h));
 }
 
 BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
     Machine& m = winsim::Call("FindNextFileW");
-    Machine::Handle* h = m.GetHandle(hFindFile, "find");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hFindFile, "find");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -95,11 +95,11 @@ BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
     Machine& m = winsim::Call("FindClose");
-    if (!m.GetHandle(hFindFile, "find")) {
+    if (!winsim::Inside(m).GetHandle(hFindFile, "find")) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    return m.CloseHandleEntry(hFindFile);
+    return winsim::Inside(m).CloseHandleEntry(hFindFile);
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
@@ -158,8 +158,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                         (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)) &&
             (e->attributes & FILE_ATTRIBUTE_READONLY))
             return fail(ERROR_ACCESS_DENIED);
-        if (m.FileSharingConflict(e->path, dwDesiredAccess, dwShareMode, false) ||
-            ((dwDesiredAccess & DELETE) && m.FileSharingConflict(e->path, 0, 0, true)))
+        if (winsim::Inside(m).FileSharingConflict(e->path, dwDesiredAccess, dwShareMode, false) ||
+            ((dwDesiredAccess & DELETE) && winsim::Inside(m).FileSharingConflict(e->path, 0, 0, true)))
             return fail(ERROR_SHARING_VIOLATION);
         if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) e->data.clear();
         m.lastError = (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
@@ -176,21 +176,21 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         m.AddFile(path, "", attrs ? attrs : FILE_ATTRIBUTE_ARCHIVE);
         m.lastError = ERROR_SUCCESS;
     }
-    Machine::Handle h;
+    winsim::Handle h;
     h.kind = "file";
     h.filePath = m.FindFile(path)->path;
     h.fileAccess = dwDesiredAccess | ((dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) ? DELETE : 0);
     h.fileShare = dwShareMode;
     h.deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
-    return m.NewHandle(std::move(h));
+    return winsim::Inside(m).NewHandle(std::move(h));
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPVOID) {
     Machine& m = winsim::Call("ReadFile");
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-    if (Machine::Handle* p = m.GetHandle(hFile, "pipe-read")) return winsim::ReadPipe(m, *p, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
-    Machine::Handle* h = m.GetHandle(hFile, "file");
+    if (winsim::Handle* p = winsim::Inside(m).GetHandle(hFile, "pipe-read")) return winsim::ReadPipe(m, *p, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hFile, "file");
     if (!h || !(h->fileAccess & GENERIC_READ)) {
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
         return FALSE;
@@ -210,7 +210,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPVOID) {
     Machine& m = winsim::Call("WriteFile");
-    Machine::Handle* h = m.GetHandle(hFile, "file");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hFile, "file");
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     if (!h || !(h->fileAccess & GENERIC_WRITE)) {
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
@@ -253,7 +253,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
-    if (m.FileSharingConflict(e->path, 0, 0, true)) {
+    if (winsim::Inside(m).FileSharingConflict(e->path, 0, 0, true)) {
         m.lastError = ERROR_SHARING_VIOLATION;
         return FALSE;
     }
@@ -263,14 +263,14 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     Machine& m = winsim::Call("CloseHandle");
-    Machine::Handle* h = m.GetHandle(hObject, nullptr);
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hObject, nullptr);
     if (!h || h->kind == "key" || h->kind == "find" || h->kind == "library" || h->kind == "module") {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     std::string closedFile = h->kind == "file" ? h->filePath : std::string();
     bool deleteNow = h->deleteOnClose;
-    BOOL closed = m.CloseHandleEntry(hObject);
+    BOOL closed = winsim::Inside(m).CloseHandleEntry(hObject);
     if (deleteNow) m.RemoveFile(closedFile);
     if (!closedFile.empty() && m.onFileClosed) m.onFileClosed(closedFile);
     return closed;

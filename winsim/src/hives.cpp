@@ -1,14 +1,15 @@
 // Loading a user's hive file under a key of HKEY_LOCAL_MACHINE and unloading it.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 using winsim::Machine;
 using winsim::RegKey;
 
 namespace winsim {
 
-RegKey& Machine::AddHiveFile(const std::string& path, bool inUse) {
-    if (!FindFile(path)) AddFile(path, "regf", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+RegKey& Registry::AddHiveFile(const std::string& path, bool inUse) {
+    Machine& m = MachineOf(this);
+    if (!m.FindFile(path)) m.AddFile(path, "regf", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
     auto& hive = hiveFiles[path];
     if (!hive) hive = std::make_shared<RegKey>();
     if (inUse) hivesInUse.insert(path);
@@ -54,7 +55,7 @@ LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
     for (auto& [path, tree] : m.hiveFiles) isHive |= tree == it->second;
     if (!isHive) return result(ERROR_INVALID_PARAMETER);
     // Windows refuses to unload a hive while a key inside it is open.
-    if (m.OpenKeysInside(it->second) > 0) return result(ERROR_ACCESS_DENIED);
+    if (winsim::Inside(m).OpenKeysInside(it->second) > 0) return result(ERROR_ACCESS_DENIED);
     root.subkeys.erase(it);
     return result(ERROR_SUCCESS);
 }

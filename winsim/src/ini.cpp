@@ -1,7 +1,7 @@
 // INI-file reading over the machine's file table, as GetPrivateProfileStringA
 // and GetPrivateProfileIntA read a file named by its full path.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <algorithm>
 #include <cstring>

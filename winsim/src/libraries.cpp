@@ -7,7 +7,7 @@
 #include <msi.h>
 #include <psapi.h>
 #include <winnetwk.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <cstdint>
 
@@ -111,12 +111,12 @@ HMODULE Load(Machine& m, LPCSTR fileName, DWORD flags) {
     }
     request.loaded = path;
     m.libraryRequests.push_back(request);
-    Machine::Handle h;
+    winsim::Handle h;
     h.kind = "library";
     h.filePath = path;
     m.libraryLoads.push_back(path);
     m.lastError = ERROR_SUCCESS;
-    return reinterpret_cast<HMODULE>(m.NewHandle(std::move(h)));
+    return reinterpret_cast<HMODULE>(winsim::Inside(m).NewHandle(std::move(h)));
 }
 
 // kernel32's process-wide settings, reached only through GetProcAddress as
@@ -168,18 +168,14 @@ FARPROC Export(F function) {
 
 namespace winsim {
 
-void Machine::AddLink(const std::string& path, const std::string& target) {
-    AddFile(path, "", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE);
-    FindFile(path)->linkTarget = target;
-}
-
-void Machine::AddLibrary(const std::string& path, std::map<std::string, FARPROC> exports, DWORD loadError) {
-    if (!FindFile(path)) AddFile(path, "MZ");
+void Libraries::AddLibrary(const std::string& path, std::map<std::string, FARPROC> exports, DWORD loadError) {
+    Machine& m = MachineOf(this);
+    if (!m.FindFile(path)) m.AddFile(path, "MZ");
     libraries[path] = Library{std::move(exports), {}, loadError};
 }
 
-void Machine::AddSystemLibraries() {
-    const std::string system = systemDirectory + "\\";
+void Libraries::AddSystemLibraries() {
+    const std::string system = MachineOf(this).systemDirectory + "\\";
     AddLibrary(system + "kernel32.dll", {{"SetDefaultDllDirectories", Export(&SimSetDefaultDllDirectories)},
                                          {"SetDllDirectoryA", Export(&SimSetDllDirectoryA)},
                                          {"SetSearchPathMode", Export(&SimSetSearchPathMode)},
@@ -200,13 +196,27 @@ void Machine::AddSystemLibraries() {
                                               {189, Export(&::MsiConfigureProductExA)}};
 }
 
-std::string Machine::LoadedModule(const std::string& name) const {
-    for (const auto& [id, h] : handles_) {
+std::string Libraries::LoadedModule(const std::string& name) const {
+    for (const auto& [id, h] : Inside(MachineOf(this)).handles) {
         if ((h.kind == "library" || h.kind == "module") && !NoCaseLess()(BaseName(h.filePath), name) &&
             !NoCaseLess()(name, BaseName(h.filePath)))
             return h.filePath;
     }
     return "";
+}
+
+int Libraries::ReleaseLoadedLibraries() {
+    auto& handles = Inside(MachineOf(this)).handles;
+    int released = 0;
+    for (auto it = handles.begin(); it != handles.end();) {
+        if (it->second.kind == "library") {
+            it = handles.erase(it);
+            ++released;
+        } else {
+            ++it;
+        }
+    }
+    return released;
 }
 
 }  // namespace winsim
@@ -234,15 +244,15 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
         return nullptr;
     }
     // A handle the product does not own: it is not counted among the open handles.
-    Machine::Handle h;
+    winsim::Handle h;
     h.kind = "module";
     h.filePath = path;
-    return reinterpret_cast<HMODULE>(m.NewHandle(std::move(h)));
+    return reinterpret_cast<HMODULE>(winsim::Inside(m).NewHandle(std::move(h)));
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     Machine& m = winsim::Call("GetProcAddress");
-    Machine::Handle* h = m.GetHandle(reinterpret_cast<HANDLE>(hModule), nullptr);
+    winsim::Handle* h = winsim::Inside(m).GetHandle(reinterpret_cast<HANDLE>(hModule), nullptr);
     if (!h || (h->kind != "library" && h->kind != "module")) {
         m.lastError = ERROR_INVALID_HANDLE;
         return nullptr;
@@ -262,11 +272,11 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     Machine& m = winsim::Call("FreeLibrary");
-    if (!m.GetHandle(reinterpret_cast<HANDLE>(hLibModule), "library")) {
+    if (!winsim::Inside(m).GetHandle(reinterpret_cast<HANDLE>(hLibModule), "library")) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    return m.CloseHandleEntry(reinterpret_cast<HANDLE>(hLibModule));
+    return winsim::Inside(m).CloseHandleEntry(reinterpret_cast<HANDLE>(hLibModule));
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {

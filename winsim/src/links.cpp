@@ -2,7 +2,7 @@
 // directory junctions that paths below them pass through, and the resolution
 // of a path through them.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 namespace winsim {
 
@@ -15,7 +15,7 @@ std::string WithoutTrailingBackslashes(std::string path) {
 
 }  // namespace
 
-std::string Machine::RealPath(const std::string& path) {
+std::string FileSystem::RealPath(const std::string& path) {
     std::string p = WithoutTrailingBackslashes(path);
     size_t last = p.find_last_of('\\');
     if (last == std::string::npos || last + 1 == p.size()) return p;
@@ -30,44 +30,49 @@ std::string Machine::RealPath(const std::string& path) {
         if (end == std::string::npos || end > last) end = last;
         resolved += (resolved.empty() ? lead : "\\") + p.substr(start, end - start);
         start = end + 1;
-        auto it = files_.find(resolved);
-        while (it != files_.end() && !it->second.linkTarget.empty() && hops++ < 32) {
+        auto it = Inside(MachineOf(this)).files.find(resolved);
+        while (it != Inside(MachineOf(this)).files.end() && !it->second.linkTarget.empty() && hops++ < 32) {
             resolved = WithoutTrailingBackslashes(it->second.linkTarget);
-            it = files_.find(resolved);
+            it = Inside(MachineOf(this)).files.find(resolved);
         }
     }
     return resolved + "\\" + p.substr(last + 1);
 }
 
-void Machine::AddHardLink(const std::string& path, const std::string& existing) {
+void FileSystem::AddLink(const std::string& path, const std::string& target) {
+    AddFile(path, "", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE);
+    FindFile(path)->linkTarget = target;
+}
+
+void FileSystem::AddHardLink(const std::string& path, const std::string& existing) {
     FileEntry* target = FindFile(existing);
     if (!target || target->directory) throw SimulationError("no file " + existing + " to link to");
     std::string primary = target->path;
     AddFile(path, "", target->attributes);
-    files_[path].hardLinkOf = primary;
+    Inside(MachineOf(this)).files[path].hardLinkOf = primary;
 }
 
-void Machine::AddJunction(const std::string& path, const std::string& target) {
+void FileSystem::AddJunction(const std::string& path, const std::string& target) {
     std::string p = WithoutTrailingBackslashes(path);
     AddDirectory(p);
-    FileEntry& e = files_[p];
+    FileEntry& e = Inside(MachineOf(this)).files[p];
     e.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     e.linkTarget = target;
 }
 
-void Machine::AddCompatibilityJunction(const std::string& path, const std::string& target) {
+void FileSystem::AddCompatibilityJunction(const std::string& path, const std::string& target) {
     AddJunction(path, target);
-    FileEntry& e = files_[WithoutTrailingBackslashes(path)];
+    FileEntry& e = Inside(MachineOf(this)).files[WithoutTrailingBackslashes(path)];
     e.attributes |= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     e.denyListRead = true;
 }
 
-void Machine::AddNt6ProfilesFolder(const std::string& profilesFolder) {
+void FileSystem::AddNt6ProfilesFolder(const std::string& profilesFolder) {
     AddDirectory(profilesFolder);
     AddCompatibilityJunction(profilesFolder.substr(0, 3) + "Documents and Settings", profilesFolder);
 }
 
-void Machine::AddNt6Profile(const std::string& profile) {
+void FileSystem::AddNt6Profile(const std::string& profile) {
     const std::string roaming = profile + "\\AppData\\Roaming", local = profile + "\\AppData\\Local";
     for (const std::string& folder : {roaming, local, profile + "\\Documents"}) AddDirectory(folder);
     const std::pair<std::string, std::string> junctions[] = {
@@ -81,11 +86,11 @@ void Machine::AddNt6Profile(const std::string& profile) {
     for (const auto& [name, target] : junctions) AddCompatibilityJunction(profile + "\\" + name, target);
 }
 
-int Machine::LinkCount(const std::string& path) {
+int FileSystem::LinkCount(const std::string& path) {
     FileEntry* e = FindFile(path);
     if (!e) return 0;
     int names = 1;
-    for (auto& [name, entry] : files_)
+    for (auto& [name, entry] : Inside(MachineOf(this)).files)
         if (!entry.hardLinkOf.empty() && UpperAscii(entry.hardLinkOf) == UpperAscii(e->path)) ++names;
     return names;
 }

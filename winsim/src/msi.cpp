@@ -1,6 +1,15 @@
 // Windows Installer: outcomes per package path, with their side effects.
 #include <msi.h>
-#include <winsim/machine.h>
+#include "internals.h"
+
+namespace winsim {
+
+void Installer::AddPackage(const std::string& path, Package package, const std::string& fileData) {
+    MachineOf(this).AddFile(path, fileData);
+    packages_[path] = std::move(package);
+}
+
+}  // namespace winsim
 
 using winsim::Machine;
 

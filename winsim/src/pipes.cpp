@@ -2,7 +2,7 @@
 // with its standard output on a pipe, and to catch a parent that would wait
 // or read for ever.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,10 +11,24 @@ using winsim::Machine;
 
 namespace winsim {
 
-BOOL ReadPipe(Machine& m, Machine::Handle& readEnd, LPVOID buffer, DWORD size, LPDWORD read) {
+bool Internals::ProcessEnded(const Handle& process) const {
+    if (process.terminated) return true;
+    if (process.neverEnds) return false;
+    return !process.childOutput || process.childOutput->Unread() <= kPipeCapacity;
+}
+
+int Internals::PipeWriters(const std::shared_ptr<Pipe>& pipe) const {
+    int writers = 0;
+    for (const auto& [id, h] : handles)
+        if ((h.kind == "pipe-write" && h.pipe == pipe) || (h.kind == "process" && h.childOutput == pipe && !ProcessEnded(h)))
+            ++writers;
+    return writers;
+}
+
+BOOL ReadPipe(Machine& m, winsim::Handle& readEnd, LPVOID buffer, DWORD size, LPDWORD read) {
     Pipe& pipe = *readEnd.pipe;
     if (pipe.Unread() == 0) {
-        if (m.PipeWriters(readEnd.pipe) > 0)
+        if (winsim::Inside(m).PipeWriters(readEnd.pipe) > 0)
             throw SimulationError("ReadFile on an empty pipe whose writer never writes again: blocks for ever");
         m.lastError = ERROR_BROKEN_PIPE;
         return FALSE;
@@ -32,19 +46,19 @@ BOOL ReadPipe(Machine& m, Machine::Handle& readEnd, LPVOID buffer, DWORD size, L
 BOOL WINAPI CreatePipe(PHANDLE hReadPipe, PHANDLE hWritePipe, LPSECURITY_ATTRIBUTES lpPipeAttributes, DWORD) {
     Machine& m = winsim::Call("CreatePipe");
     auto pipe = std::make_shared<winsim::Pipe>();
-    Machine::Handle readEnd, writeEnd;
+    winsim::Handle readEnd, writeEnd;
     readEnd.kind = "pipe-read";
     writeEnd.kind = "pipe-write";
     readEnd.pipe = writeEnd.pipe = pipe;
     readEnd.inheritable = writeEnd.inheritable = lpPipeAttributes && lpPipeAttributes->bInheritHandle;
-    *hReadPipe = m.NewHandle(readEnd);
-    *hWritePipe = m.NewHandle(writeEnd);
+    *hReadPipe = winsim::Inside(m).NewHandle(readEnd);
+    *hWritePipe = winsim::Inside(m).NewHandle(writeEnd);
     return TRUE;
 }
 
 BOOL WINAPI SetHandleInformation(HANDLE hObject, DWORD dwMask, DWORD dwFlags) {
     Machine& m = winsim::Call("SetHandleInformation");
-    Machine::Handle* h = m.GetHandle(hObject, nullptr);
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hObject, nullptr);
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -56,13 +70,13 @@ BOOL WINAPI SetHandleInformation(HANDLE hObject, DWORD dwMask, DWORD dwFlags) {
 BOOL WINAPI PeekNamedPipe(HANDLE hNamedPipe, LPVOID lpBuffer, DWORD nBufferSize, LPDWORD lpBytesRead,
                           LPDWORD lpTotalBytesAvail, LPDWORD lpBytesLeftThisMessage) {
     Machine& m = winsim::Call("PeekNamedPipe");
-    Machine::Handle* h = m.GetHandle(hNamedPipe, "pipe-read");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hNamedPipe, "pipe-read");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     const winsim::Pipe& pipe = *h->pipe;
-    if (pipe.Unread() == 0 && m.PipeWriters(h->pipe) == 0) {
+    if (pipe.Unread() == 0 && winsim::Inside(m).PipeWriters(h->pipe) == 0) {
         m.lastError = ERROR_BROKEN_PIPE;
         return FALSE;
     }
@@ -76,12 +90,12 @@ BOOL WINAPI PeekNamedPipe(HANDLE hNamedPipe, LPVOID lpBuffer, DWORD nBufferSize,
 
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
     Machine& m = winsim::Call("TerminateProcess");
-    Machine::Handle* h = m.GetHandle(hProcess, "process");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hProcess, "process");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    if (!m.ProcessEnded(*h)) {
+    if (!winsim::Inside(m).ProcessEnded(*h)) {
         h->terminated = true;
         h->exitCode = uExitCode;
         ++m.terminatedProcesses;

@@ -1,11 +1,86 @@
 // Process start and wait: the program is resolved as Windows resolves it, the
 // start is recorded, and the program's scripted behaviour runs to its end.
+// Also the processes part: its programs and the resolution of a command line.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include "batch.h"
 
 #include <string>
+
+namespace winsim {
+
+void Processes::AddProgram(const std::string& path, Program program) {
+    Machine& m = MachineOf(this);
+    if (!m.FindFile(path)) m.AddFile(path, "MZ");
+    programs_[path] = std::move(program);
+}
+
+std::string Processes::ResolveProgram(const std::string& application, const std::string& commandLine) {
+    Machine& m = MachineOf(this);
+    // The program's own (long) path when a file is there.
+    auto exists = [&](const std::string& p) -> std::string {
+        FileEntry* f = m.FindFile(p);
+        return f && !f->directory ? f->path : std::string();
+    };
+    auto isAbsolute = [](const std::string& p) {
+        return (p.size() >= 3 && p[1] == ':' && p[2] == '\\') || p.rfind("\\\\", 0) == 0;
+    };
+    // A bare name is searched: the program's folder, the current folder
+    // (unless NoDefaultCurrentDirectoryInExePath is set), the system folders,
+    // the Windows folder, then PATH. A relative path is taken from the current folder.
+    auto search = [&](const std::string& p) -> std::string {
+        if (isAbsolute(p)) return exists(p);
+        if (p.find_first_of("\\/:") != std::string::npos) return exists(m.currentDirectory + "\\" + p);
+        std::vector<std::string> folders = {m.modulePath.substr(0, m.modulePath.find_last_of('\\'))};
+        if (!m.Env().count("NoDefaultCurrentDirectoryInExePath")) folders.push_back(m.currentDirectory);
+        for (const std::string& f : {m.systemDirectory, m.windowsDirectory + "\\System", m.windowsDirectory})
+            folders.push_back(f);
+        auto path = m.Env().find("PATH");
+        if (path != m.Env().end()) {
+            size_t pos = 0;
+            while (pos <= path->second.size()) {
+                size_t end = path->second.find(';', pos);
+                std::string folder = path->second.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+                if (!folder.empty()) folders.push_back(folder);
+                if (end == std::string::npos) break;
+                pos = end + 1;
+            }
+        }
+        for (std::string folder : folders) {
+            if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+            std::string found = exists(folder + "\\" + p);
+            if (!found.empty()) return found;
+        }
+        return "";
+    };
+    auto withExe = [&](const std::string& p) -> std::string {
+        std::string found = search(p);
+        if (!found.empty()) return found;
+        size_t slash = p.find_last_of('\\');
+        size_t dot = p.find_last_of('.');
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return search(p + ".exe");
+        return "";
+    };
+    // With the application named there is no search and no default extension.
+    if (!application.empty()) return exists(isAbsolute(application) ? application : m.currentDirectory + "\\" + application);
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        size_t end = commandLine.find('"', 1);
+        return withExe(commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1));
+    }
+    // Unquoted: Windows tries each blank-cut prefix in turn as the program.
+    size_t pos = 0;
+    while (true) {
+        size_t blank = commandLine.find(' ', pos);
+        std::string candidate = commandLine.substr(0, blank);
+        std::string found = withExe(candidate);
+        if (!found.empty()) return found;
+        if (blank == std::string::npos) return "";
+        pos = blank + 1;
+    }
+}
+
+}  // namespace winsim
 
 using winsim::Machine;
 using winsim::ProcessStart;
@@ -42,7 +117,7 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
     // Standard output reaches the child only through an inheritable handle
     // passed with STARTF_USESTDHANDLES and bInheritHandles.
     std::shared_ptr<winsim::Pipe> output;
-    Machine::Handle* out = stdOutput ? m.GetHandle(stdOutput, "pipe-write") : nullptr;
+    winsim::Handle* out = stdOutput ? winsim::Inside(m).GetHandle(stdOutput, "pipe-write") : nullptr;
     if ((start.startupFlags & STARTF_USESTDHANDLES) && start.inheritHandles && out && out->inheritable)
         output = out->pipe;
     start.outputCaptured = output != nullptr;
@@ -56,15 +131,15 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
     } else if (winsim::IsBatchFile(start.program)) {
         exitCode = winsim::RunBatchFile(m, start.program);  // Windows hands it to the command interpreter
     }
-    Machine::Handle process;
+    winsim::Handle process;
     process.kind = "process";
     process.exitCode = exitCode;
     process.childOutput = output;
     process.neverEnds = neverEnds;
-    Machine::Handle thread;
+    winsim::Handle thread;
     thread.kind = "thread";
-    info->hProcess = m.NewHandle(process);
-    info->hThread = m.NewHandle(thread);
+    info->hProcess = winsim::Inside(m).NewHandle(process);
+    info->hThread = winsim::Inside(m).NewHandle(thread);
     info->dwProcessId = static_cast<DWORD>(m.started.size() * 4 + 1000);
     info->dwThreadId = info->dwProcessId + 2;
     m.lastError = ERROR_SUCCESS;
@@ -118,12 +193,12 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     Machine& m = winsim::Call("WaitForSingleObject");
-    Machine::Handle* h = m.GetHandle(hHandle, "process");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hHandle, "process");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
-    if (m.ProcessEnded(*h)) return WAIT_OBJECT_0;
+    if (winsim::Inside(m).ProcessEnded(*h)) return WAIT_OBJECT_0;
     if (dwMilliseconds == INFINITE)
         throw winsim::SimulationError("WaitForSingleObject(INFINITE) on a process that never ends: waits for ever");
     m.tickCount += dwMilliseconds;
@@ -132,11 +207,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     Machine& m = winsim::Call("GetExitCodeProcess");
-    Machine::Handle* h = m.GetHandle(hProcess, "process");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hProcess, "process");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    *lpExitCode = m.ProcessEnded(*h) ? h->exitCode : STILL_ACTIVE;
+    *lpExitCode = winsim::Inside(m).ProcessEnded(*h) ? h->exitCode : STILL_ACTIVE;
     return TRUE;
 }

@@ -2,7 +2,7 @@
 // first module's base name.
 #include <windows.h>
 #include <psapi.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <cstring>
 
@@ -12,7 +12,7 @@ namespace {
 
 
 const winsim::RunningProcess* ProcessOf(Machine& m, HANDLE h) {
-    Machine::Handle* handle = m.GetHandle(h, "process");
+    winsim::Handle* handle = winsim::Inside(m).GetHandle(h, "process");
     if (!handle || handle->exitCode != STILL_ACTIVE) return nullptr;
     for (auto& p : m.processes)
         if (std::to_string(p.pid) == handle->filePath) return &p;
@@ -38,12 +38,12 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
     for (auto& p : m.processes) {
         if (p.pid != dwProcessId) continue;
         if (p.accessDenied) break;
-        Machine::Handle h;
+        winsim::Handle h;
         h.kind = "process";
         h.exitCode = STILL_ACTIVE;
         h.filePath = std::to_string(p.pid);
         h.fileAccess = dwDesiredAccess;
-        return m.NewHandle(h);
+        return winsim::Inside(m).NewHandle(h);
     }
     m.lastError = ERROR_ACCESS_DENIED;
     return nullptr;
@@ -52,7 +52,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
 BOOL WINAPI EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, LPDWORD lpcbNeeded) {
     Machine& m = winsim::Call("EnumProcessModules");
     const winsim::RunningProcess* p = ProcessOf(m, hProcess);
-    Machine::Handle* h = m.GetHandle(hProcess, "process");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(hProcess, "process");
     if (!p || p->noModules || !(h->fileAccess & PROCESS_QUERY_INFORMATION) || !(h->fileAccess & PROCESS_VM_READ)) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;

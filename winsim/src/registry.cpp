@@ -1,8 +1,192 @@
-// Registry calls: RegOpenKeyExA and friends over the machine's key tree.
-#include <windows.h>
-#include <winsim/machine.h>
+// The registry part: the key tree with its two views, key handles, and the
+// registry calls (RegOpenKeyExA and friends) over it.
+#include "internals.h"
 
 #include <cstring>
+
+namespace winsim {
+
+std::string RegValue::text() const {
+    std::string s(data.begin(), data.end());
+    size_t z = s.find('\0');
+    return z == std::string::npos ? s : s.substr(0, z);
+}
+
+DWORD RegValue::dword() const {
+    DWORD v = 0;
+    if (data.size() >= 4) std::memcpy(&v, data.data(), 4);
+    return v;
+}
+
+RegValue* RegKey::find(const std::string& valueName) {
+    for (auto& v : values)
+        if (UpperAscii(v.name) == UpperAscii(valueName)) return &v;
+    return nullptr;
+}
+
+// ---- the registry part ------------------------------------------------------
+
+RegKey& Registry::RootKey(HKEY root) {
+    auto& roots = Inside(MachineOf(this)).roots;
+    auto it = roots.find(root);
+    if (it == roots.end()) throw SimulationError("unknown registry root");
+    return *it->second;
+}
+
+std::string Registry::NativePath(HKEY root, const std::string& path, View view) const {
+    auto parts = SplitPath(path);
+    // A 32-bit program on 64-bit Windows sees HKLM\Software\X as HKLM\Software\Wow6432Node\X.
+    if (MachineOf(this).arch() == Arch::x64 && view == View::k32 && root == HKEY_LOCAL_MACHINE && !parts.empty() &&
+        UpperAscii(parts[0]) == "SOFTWARE" && !(parts.size() > 1 && UpperAscii(parts[1]) == "WOW6432NODE"))
+        parts.insert(parts.begin() + 1, "Wow6432Node");
+    std::string out;
+    for (auto& p : parts) out += (out.empty() ? "" : "\\") + p;
+    return out;
+}
+
+bool Internals::ResolveView64(REGSAM sam) const {
+    if (m.arch() == Arch::x86) return false;  // a 32-bit Windows has one view; the flags are ignored
+    return (sam & KEY_WOW64_64KEY) != 0;
+}
+
+std::shared_ptr<RegKey> Internals::ResolveKey(HKEY root, const std::string& path, bool view64, bool create, LONG* error,
+                                              DWORD* disposition) {
+    std::shared_ptr<RegKey> key;
+    bool predefined = roots.count(root) != 0;
+    std::string native = path;
+    if (predefined) {
+        key = roots[root];
+        native = m.NativePath(root, path, view64 ? View::k64 : View::k32);
+    } else {
+        Handle* h = GetKeyHandle(reinterpret_cast<HKEY>(root));
+        if (!h) {
+            *error = ERROR_INVALID_HANDLE;
+            return nullptr;
+        }
+        key = h->key;
+    }
+    if (key->deleted) {
+        *error = ERROR_KEY_DELETED;
+        return nullptr;
+    }
+    if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
+    for (auto& part : SplitPath(native)) {
+        auto it = key->subkeys.find(part);
+        if (it == key->subkeys.end()) {
+            if (!create) {
+                *error = ERROR_FILE_NOT_FOUND;
+                return nullptr;
+            }
+            if (key->denyWrite) {
+                *error = ERROR_ACCESS_DENIED;
+                return nullptr;
+            }
+            auto child = std::make_shared<RegKey>();
+            child->name = part;
+            it = key->subkeys.emplace(part, child).first;
+            if (disposition) *disposition = REG_CREATED_NEW_KEY;
+        }
+        key = it->second;
+    }
+    *error = ERROR_SUCCESS;
+    return key;
+}
+
+RegKey* Registry::FindKey(HKEY root, const std::string& path, View view) {
+    Machine& m = MachineOf(this);
+    LONG error;
+    auto key = Inside(m).ResolveKey(root, path, view == View::k64 && m.arch() == Arch::x64, false, &error);
+    return key.get();
+}
+
+RegKey& Registry::CreateKey(HKEY root, const std::string& path, View view) {
+    // Test set-up bypasses access flags: walk and create directly.
+    std::shared_ptr<RegKey> key = Inside(MachineOf(this)).roots.at(root);
+    for (auto& part : SplitPath(NativePath(root, path, view))) {
+        auto it = key->subkeys.find(part);
+        if (it == key->subkeys.end()) {
+            auto child = std::make_shared<RegKey>();
+            child->name = part;
+            it = key->subkeys.emplace(part, child).first;
+        }
+        key = it->second;
+    }
+    return *key;
+}
+
+void Registry::SetBinary(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                        const std::vector<BYTE>& data, View view) {
+    RegKey& key = CreateKey(root, path, view);
+    RegValue* v = key.find(name);
+    if (!v) {
+        key.values.push_back(RegValue{name, type, {}});
+        v = &key.values.back();
+    }
+    v->type = type;
+    v->data = data;
+}
+
+void Registry::SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value,
+                        View view, DWORD type) {
+    std::vector<BYTE> data(value.begin(), value.end());
+    data.push_back(0);
+    SetBinary(root, path, name, type, data, view);
+}
+
+void Registry::SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value, View view) {
+    std::vector<BYTE> data(4);
+    std::memcpy(data.data(), &value, 4);
+    SetBinary(root, path, name, REG_DWORD, data, view);
+}
+
+const RegValue* Registry::GetValue(HKEY root, const std::string& path, const std::string& name, View view) {
+    RegKey* key = FindKey(root, path, view);
+    return key ? key->find(name) : nullptr;
+}
+
+std::string Registry::GetString(HKEY root, const std::string& path, const std::string& name, View view) {
+    const RegValue* v = GetValue(root, path, name, view);
+    if (!v) throw SimulationError("no registry value " + path + "\\" + name);
+    return v->text();
+}
+
+DWORD Registry::GetDword(HKEY root, const std::string& path, const std::string& name, View view) {
+    const RegValue* v = GetValue(root, path, name, view);
+    if (!v) throw SimulationError("no registry value " + path + "\\" + name);
+    if (v->type != REG_DWORD) throw SimulationError("registry value " + name + " is not a REG_DWORD");
+    return v->dword();
+}
+
+// ---- key handles --------------------------------------------------------------
+
+HKEY Internals::NewKeyHandle(std::shared_ptr<RegKey> key, bool view64, bool writable) {
+    Handle h;
+    h.kind = "key";
+    h.key = std::move(key);
+    h.keyView64 = view64;
+    h.keyWritable = writable;
+    return reinterpret_cast<HKEY>(NewHandle(std::move(h)));
+}
+
+Handle* Internals::GetKeyHandle(HKEY h) { return GetHandle(reinterpret_cast<HANDLE>(h), "key"); }
+
+namespace {
+bool Holds(const std::shared_ptr<RegKey>& tree, const std::shared_ptr<RegKey>& key) {
+    if (tree == key) return true;
+    for (auto& [name, child] : tree->subkeys)
+        if (Holds(child, key)) return true;
+    return false;
+}
+}  // namespace
+
+int Internals::OpenKeysInside(const std::shared_ptr<RegKey>& tree) const {
+    int n = 0;
+    for (auto& [id, h] : handles)
+        if (h.kind == "key" && h.key && Holds(tree, h.key)) ++n;
+    return n;
+}
+
+}  // namespace winsim
 
 using winsim::Machine;
 using winsim::RegKey;
@@ -17,8 +201,8 @@ bool IsPredefined(HKEY key) {
 
 // The key behind an open handle or a predefined root.
 std::shared_ptr<RegKey> KeyOf(Machine& m, HKEY key, LONG* error) {
-    if (IsPredefined(key)) return m.ResolveKey(key, "", false, false, error);
-    Machine::Handle* h = m.GetKeyHandle(key);
+    if (IsPredefined(key)) return winsim::Inside(m).ResolveKey(key, "", false, false, error);
+    winsim::Handle* h = winsim::Inside(m).GetKeyHandle(key);
     if (!h) {
         *error = ERROR_INVALID_HANDLE;
         return nullptr;
@@ -33,7 +217,7 @@ std::shared_ptr<RegKey> KeyOf(Machine& m, HKEY key, LONG* error) {
 
 bool WritableHandle(Machine& m, HKEY key) {
     if (IsPredefined(key)) return true;
-    Machine::Handle* h = m.GetKeyHandle(key);
+    winsim::Handle* h = winsim::Inside(m).GetKeyHandle(key);
     return h && h->keyWritable;
 }
 
@@ -44,12 +228,12 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     LONG error;
-    bool view64 = m.ResolveView64(samDesired);
-    auto key = m.ResolveKey(hKey, lpSubKey ? lpSubKey : "", view64, false, &error);
+    bool view64 = winsim::Inside(m).ResolveView64(samDesired);
+    auto key = winsim::Inside(m).ResolveKey(hKey, lpSubKey ? lpSubKey : "", view64, false, &error);
     if (!key) return error;
     bool wantsWrite = (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
     if (key->denyRead || (wantsWrite && key->denyWrite)) return ERROR_ACCESS_DENIED;
-    *phkResult = m.NewKeyHandle(key, view64, wantsWrite);
+    *phkResult = winsim::Inside(m).NewKeyHandle(key, view64, wantsWrite);
     return ERROR_SUCCESS;
 }
 
@@ -61,20 +245,20 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     if (!WritableHandle(m, hKey)) return ERROR_ACCESS_DENIED;
     LONG error;
     DWORD disposition = 0;
-    bool view64 = m.ResolveView64(samDesired);
-    auto key = m.ResolveKey(hKey, lpSubKey ? lpSubKey : "", view64, true, &error, &disposition);
+    bool view64 = winsim::Inside(m).ResolveView64(samDesired);
+    auto key = winsim::Inside(m).ResolveKey(hKey, lpSubKey ? lpSubKey : "", view64, true, &error, &disposition);
     if (!key) return error;
     if (key->denyWrite && (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
     if (lpdwDisposition) *lpdwDisposition = disposition;
-    *phkResult = m.NewKeyHandle(key, view64, (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0);
+    *phkResult = winsim::Inside(m).NewKeyHandle(key, view64, (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0);
     return ERROR_SUCCESS;
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
     Machine& m = winsim::Call("RegCloseKey");
     if (IsPredefined(hKey)) return ERROR_SUCCESS;
-    if (!m.GetKeyHandle(hKey)) return ERROR_INVALID_HANDLE;
-    m.CloseHandleEntry(reinterpret_cast<HANDLE>(hKey));
+    if (!winsim::Inside(m).GetKeyHandle(hKey)) return ERROR_INVALID_HANDLE;
+    winsim::Inside(m).CloseHandleEntry(reinterpret_cast<HANDLE>(hKey));
     return ERROR_SUCCESS;
 }
 
@@ -196,8 +380,8 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     for (auto& p : parts) parentPath += (parentPath.empty() ? "" : "\\") + p;
     if (!parentPath.empty()) {
         LONG e;
-        Machine::Handle* h = IsPredefined(hKey) ? nullptr : m.GetKeyHandle(hKey);
-        parent = m.ResolveKey(hKey, parentPath, h ? h->keyView64 : false, false, &e);
+        winsim::Handle* h = IsPredefined(hKey) ? nullptr : winsim::Inside(m).GetKeyHandle(hKey);
+        parent = winsim::Inside(m).ResolveKey(hKey, parentPath, h ? h->keyView64 : false, false, &e);
         if (!parent) return e;
     }
     auto it = parent->subkeys.find(last);

@@ -1,6 +1,6 @@
 // System message texts, version resources, short paths and modal dialogs.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -162,7 +162,7 @@ DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD c
             start = end + 1;
         }
     }
-    if (shortPath != path) m.shortAliases[shortPath] = m.FindFile(path)->path;
+    if (shortPath != path) winsim::Inside(m).shortAliases[shortPath] = m.FindFile(path)->path;
     if (cchBuffer < shortPath.size() + 1) return static_cast<DWORD>(shortPath.size() + 1);
     std::memcpy(lpszShortPath, shortPath.c_str(), shortPath.size() + 1);
     return static_cast<DWORD>(shortPath.size());
@@ -175,28 +175,28 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND hWndParent
     uintptr_t id = reinterpret_cast<uintptr_t>(lpTemplateName);
     shown.templateName = id < 0x10000 ? "#" + std::to_string(id) : std::string(lpTemplateName);
     shown.owned = hWndParent != nullptr;
-    winsim::DialogScript script = m.TakeDialogScript();
+    winsim::DialogScript script = winsim::Inside(m).TakeDialogScript();
     if (script.cannotCreate) {
         shown.result = -1;
         m.dialogs.push_back(shown);
         return -1;
     }
     HWND dialog = reinterpret_cast<HWND>(static_cast<uintptr_t>(0xD1A10000u + m.dialogs.size()));
-    m.dialogEnded = false;
+    winsim::Inside(m).dialogEnded = false;
     shown.initResult = lpDialogFunc(dialog, WM_INITDIALOG, 0, dwInitParam);
     for (int command : script.commands) {
         lpDialogFunc(dialog, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
-        if (m.dialogEnded) break;
+        if (winsim::Inside(m).dialogEnded) break;
     }
-    if (!m.dialogEnded) throw winsim::SimulationError("dialog " + shown.templateName + " was left open");
-    shown.result = m.dialogResult;
+    if (!winsim::Inside(m).dialogEnded) throw winsim::SimulationError("dialog " + shown.templateName + " was left open");
+    shown.result = winsim::Inside(m).dialogResult;
     m.dialogs.push_back(shown);
-    return m.dialogResult;
+    return winsim::Inside(m).dialogResult;
 }
 
 BOOL WINAPI EndDialog(HWND, INT_PTR nResult) {
     Machine& m = winsim::Call("EndDialog");
-    m.dialogEnded = true;
-    m.dialogResult = nResult;
+    winsim::Inside(m).dialogEnded = true;
+    winsim::Inside(m).dialogResult = nResult;
     return TRUE;
 }

@@ -1,10 +1,26 @@
 // Environment, text conversion, version record, directories, token, shutdown
 // and message boxes.
 #include <windows.h>
-#include <winsim/machine.h>
+#include "internals.h"
 
 #include <cstring>
 #include <string>
+
+namespace winsim {
+
+void System::SetVersion(DWORD platform, DWORD major, DWORD minor, DWORD build, WORD spMajor, const std::string& csd) {
+    version = OSVERSIONINFOEXA{};
+    version.dwMajorVersion = major;
+    version.dwMinorVersion = minor;
+    version.dwBuildNumber = build;
+    version.dwPlatformId = platform;
+    version.wServicePackMajor = spMajor;
+    std::string text = csd;
+    if (text == "\x01") text = spMajor ? "Service Pack " + std::to_string(spMajor) : "";
+    std::strncpy(version.szCSDVersion, text.c_str(), sizeof(version.szCSDVersion) - 1);
+}
+
+}  // namespace winsim
 
 using winsim::Machine;
 
@@ -208,17 +224,17 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
-    Machine::Handle h;
+    winsim::Handle h;
     h.kind = "token";
     h.fileAccess = DesiredAccess;
-    *TokenHandle = m.NewHandle(h);
+    *TokenHandle = winsim::Inside(m).NewHandle(h);
     return TRUE;
 }
 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
                                 LPVOID TokenInformation, DWORD TokenInformationLength, PDWORD ReturnLength) {
     Machine& m = winsim::Call("GetTokenInformation");
-    Machine::Handle* h = m.GetHandle(TokenHandle, "token");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(TokenHandle, "token");
     if (!h || !(h->fileAccess & TOKEN_QUERY) || TokenInformationClass != TokenUser || !ReturnLength) {
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
         return FALSE;
@@ -260,7 +276,7 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLu
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
                                   DWORD, PTOKEN_PRIVILEGES, PDWORD) {
     Machine& m = winsim::Call("AdjustTokenPrivileges");
-    Machine::Handle* h = m.GetHandle(TokenHandle, "token");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(TokenHandle, "token");
     if (!h || !(h->fileAccess & TOKEN_ADJUST_PRIVILEGES)) {
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
         return FALSE;
@@ -309,5 +325,5 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     if (hWnd) throw winsim::SimulationError("message box \"" + title + "\" shown with an owner window");
     m.boxes.push_back({lpText ? lpText : "", title, uType});
     if (m.onBox) m.onBox(m.boxes.back());
-    return m.TakeAnswer(title);
+    return winsim::Inside(m).TakeAnswer(title);
 }

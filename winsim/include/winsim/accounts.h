@@ -1,0 +1,33 @@
+// The logged-on user, the accounts LookupAccountNameA knows, and the process
+// token: its user and privileges.
+#pragma once
+
+#include <winsim/basics.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+namespace winsim {
+
+// An account that LookupAccountNameA knows.
+struct Account {
+    std::string domain;  // the referenced domain it answers
+    std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1003";
+    SID_NAME_USE use = SidTypeUser;
+};
+
+class Accounts {
+public:
+    std::string logonUser = "alice";  // what WNetGetUserA answers for the current user
+    DWORD logonUserError = 0;         // non-zero: WNetGetUserA fails with this error
+    std::map<std::string, Account, NoCaseLess> accounts{{"alice", Account{"KESTRUP-PC"}}};
+
+    // ---- the process token ---------------------------------------------------
+    std::set<std::string> privilegesHeld{"SeShutdownPrivilege", "SeRestorePrivilege", "SeBackupPrivilege"};
+    std::set<std::string> privilegesEnabled;
+    bool openTokenFails = false;
+    bool runningAsSystem = false;  // the token's user is LocalSystem (S-1-5-18), as under a deployment tool
+};
+
+}  // namespace winsim
