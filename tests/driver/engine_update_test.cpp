@@ -88,7 +88,6 @@ TEST_F(EngineUpdateTest, FileVersionLookup) {
 }
 
 TEST_F(EngineUpdateTest, RedistributableByWindows) {
-    AddRedistributables();
     struct Case {
         int osClass;
         const char* description;
@@ -112,15 +111,15 @@ TEST_F(EngineUpdateTest, RedistributableByWindows) {
         {kOsNt4, "Windows NT  Service Pack 6 Ver 4.0 (1381)", "1.0.0.0", nullptr},
         {kOsUnknown, "", "1.0.0.0", nullptr},
     };
-    for (const Case& c : cases) {
+    ForEachRow(cases, [&](const Case& c) {
+        AddRedistributables();
         SetEngine(c.engine);
-        m.started.clear();
-        m.exitWindowsRequests.clear();
         EngineUpdate outcome = Update(c.osClass, c.description);
+        EXPECT_TRUE(m.boxes.empty()) << c.description;  // ReallySilent: no question
         if (!c.program) {
             EXPECT_EQ(outcome, EngineUpdate::kContinue) << c.description << " " << c.engine;
             EXPECT_TRUE(m.started.empty()) << c.description << " " << c.engine;
-            continue;
+            return;
         }
         EXPECT_EQ(outcome, EngineUpdate::kRestartRequested) << c.description;
         ASSERT_EQ(m.started.size(), 1u) << c.description;
@@ -128,8 +127,7 @@ TEST_F(EngineUpdateTest, RedistributableByWindows) {
                   std::string("\"") + kProgramDir + c.program + "\" /quiet /norestart");
         EXPECT_EQ(m.started[0].showWindow, SW_SHOWNORMAL);
         EXPECT_EQ(m.exitWindowsRequests.size(), 1u);
-    }
-    EXPECT_TRUE(m.boxes.empty());  // ReallySilent: no question
+    });
 }
 
 TEST_F(EngineUpdateTest, EngineWithoutVersionIsUpdated) {

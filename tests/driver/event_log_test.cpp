@@ -42,11 +42,11 @@ TEST_F(EventLogTest, SlotChoice) {
         {"long digit run", {"98765"}, 0},
         {"three digits inside", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a100b"}, 11},
     };
-    for (const Case& c : cases) {
-        if (winsim::RegKey* key = m.FindKey(HKEY_LOCAL_MACHINE, kLog)) key->values.clear();
+    ForEachRow(cases, [&](const Case& c) {
+        m.CreateKey(HKEY_LOCAL_MACHINE, kLog);
         for (const std::string& name : c.existing) m.SetString(HKEY_LOCAL_MACHINE, kLog, name, "old");
         EXPECT_EQ(NextInstallerLogSlot(), c.slot) << c.what;
-    }
+    });
 }
 
 TEST_F(EventLogTest, SlotMatchesTheOneByOneSearch) {

@@ -12,6 +12,8 @@
 #include "support/machine_fixture.h"
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 using namespace kestrup;
 using namespace kestrup_test;
@@ -35,7 +37,7 @@ void WINAPI Planted() { ++g_plantedCalls; }
 class PlantedFilesTest : public MachineTest {
 public:  // the helpers are also called from table lambdas
     using MachineTest::AddKerberosPackage;
-    PlantedFilesTest() {
+    void Furnish() override {
         g_realCalls = g_plantedCalls = 0;
         m.currentDirectory = std::string(kCurrentDir).substr(0, sizeof kCurrentDir - 2);
         m.SetEnv("PATH", m.systemDirectory + ";" + kPathDir);
@@ -109,23 +111,21 @@ TEST_F(PlantedFilesTest, PlantedLibrariesAndProgramsAreNeverUsed) {
              EXPECT_EQ(m.started[0].commandLine, std::string("MsiExec.exe /X") + kAfsCode);  // as written
          }},
     };
-    for (const Case& c : cases) {
-        for (const std::string folder : {std::string(kProgramDir), std::string(kCurrentDir)}) {
-            Machine& m = this->m;
-            SCOPED_TRACE(std::string(c.name) + " planted in " + folder);
-            m.libraryRequests.clear();
-            m.started.clear();
-            g_realCalls = g_plantedCalls = 0;
-            Plant(folder, c.name);
-            c.act(*this, m);
-            EXPECT_FALSE(Loaded(folder + c.name));
-            for (const winsim::ProcessStart& s : m.started) EXPECT_NE(s.program, folder + c.name);
-            EXPECT_EQ(g_plantedCalls, 0);
-            if (std::string(c.name) != "MsiExec.exe") EXPECT_TRUE(Loaded(c.real));
-            m.RemoveFile(folder + c.name);
-            m.libraries.erase(folder + c.name);
-        }
-    }
+    std::vector<std::pair<const Case*, std::string>> rows;
+    for (const Case& c : cases)
+        for (const std::string folder : {std::string(kProgramDir), std::string(kCurrentDir)}) rows.push_back({&c, folder});
+    ForEachRow(rows, [&](const std::pair<const Case*, std::string>& row) {
+        const Case& c = *row.first;
+        const std::string& folder = row.second;
+        SCOPED_TRACE(std::string(c.name) + " planted in " + folder);
+        Plant(folder, c.name);
+        c.act(*this, m);
+        EXPECT_FALSE(Loaded(folder + c.name));
+        for (const winsim::ProcessStart& s : m.started) EXPECT_NE(s.program, folder + c.name);
+        EXPECT_EQ(g_plantedCalls, 0);
+        if (std::string(c.name) != "MsiExec.exe") EXPECT_TRUE(Loaded(c.real));
+    });
+    FreshMachine();
     // Windows' own search would have taken the planted ones: the table can fail.
     Plant(kProgramDir, "version.dll");
     HMODULE planted = LoadLibraryA("version.dll");
@@ -146,12 +146,10 @@ TEST_F(PlantedFilesTest, HardeningOnEveryWindows) {
         {"Windows 7 without KB2533623", {"SetDefaultDllDirectories"}, true},
         {"XP SP2", {"SetDefaultDllDirectories", "SetSearchPathMode", "SetProcessDEPPolicy"}, true},
     };
-    Plant(kCurrentDir, "planted.dll");
-    Plant(kProgramDir, "beside.dll");
-    for (const Case& c : cases) {
+    ForEachRow(cases, [&](const Case& c) {
         SCOPED_TRACE(c.windows);
-        m.defaultDllDirectories = m.searchPathMode = m.depPolicy = 0;  // a freshly started process
-        m.dllDirectorySet = m.heapTerminationOnCorruption = false;
+        Plant(kCurrentDir, "planted.dll");
+        Plant(kProgramDir, "beside.dll");
         m.missingKernelFunctions = c.missing;
         HardenProcess();
         EXPECT_TRUE(m.heapTerminationOnCorruption);
@@ -161,7 +159,7 @@ TEST_F(PlantedFilesTest, HardeningOnEveryWindows) {
         HMODULE beside = LoadLibraryA("beside.dll");
         EXPECT_EQ(beside != nullptr, c.programFolderStillSearched);
         if (beside) FreeLibrary(beside);
-    }
+    });
 }
 
 }  // namespace

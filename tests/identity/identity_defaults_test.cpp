@@ -90,15 +90,13 @@ TEST_F(IdentityDefaultsTest, EarlierSettingsStopTheWrites) {
         {"marker that merely contains the principal",
          [](Machine& m) { m.SetDword(HKEY_CURRENT_USER, kMarkerKey, "m" + Site("alice") + ".old", 1); }},
     };
-    for (const Case& c : cases) {
-        m.RootKey(HKEY_CURRENT_USER).subkeys.clear();
+    ForEachRow(cases, [&](const Case& c) {
         c.arrange(m);
         KlistReports("alice@HALVERN.EDU");
-        m.calls.clear();
         ConfigureDefaultIdentity();
         EXPECT_EQ(m.CallCount("RegSetValueExA"), 0) << c.what;
         EXPECT_FALSE(m.HasValue(HKEY_LOCAL_MACHINE, kAfsPlugin, "disableafscreds")) << c.what;
-    }
+    });
 }
 
 TEST_F(IdentityDefaultsTest, OtherValuesDoNotStopTheWrites) {
@@ -149,12 +147,7 @@ TEST_F(IdentityDefaultsTest, SourcesAndDomains) {
         {"WIN2: no source", "alice", "WIN2", std::nullopt, std::nullopt, std::nullopt},
         {"win: klist same name", "alice", "win", "alice@HALVERN.EDU", std::nullopt, Site("alice")},
     };
-    for (const Case& c : cases) {
-        m.RootKey(HKEY_CURRENT_USER).subkeys.clear();
-        m.RootKey(HKEY_LOCAL_MACHINE).subkeys.clear();
-        m.libraries.erase(m.systemDirectory + "\\Kclnt32.dll");
-        m.RemoveFile(m.systemDirectory + "\\Kclnt32.dll");
-        m.calls.clear();
+    ForEachRow(cases, [&](const Case& c) {
         SetUser(c.user, c.domain);
         if (c.klist) {
             if (c.klist->empty())
@@ -166,7 +159,7 @@ TEST_F(IdentityDefaultsTest, SourcesAndDomains) {
         ConfigureDefaultIdentity();
         EXPECT_EQ(Configured(), c.expected) << c.what;
         if (c.expected) EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kMarkerKey, *c.expected), 1u) << c.what;
-    }
+    });
 }
 
 TEST_F(IdentityDefaultsTest, NoWindowsAccountNoSourceAsked) {

@@ -32,7 +32,7 @@ inline int FakeKCGetUserName(char* out) {
 
 class IdentityTest : public MachineTest {
 public:  // the helpers are also called from table lambdas
-    IdentityTest() { g_kclnt = KclntAnswer{}; }
+    void Furnish() override { g_kclnt = KclntAnswer{}; }
 
     std::string BatchPath() const { return m.tempDirectory + "~klist.bat"; }
     std::string OutputPath() const { return m.tempDirectory + "~klist.txt"; }

@@ -1,4 +1,5 @@
-// A fresh simulated machine per test, with helpers for the state most tests need.
+// A fresh simulated machine per test, and per row of a table test, with helpers
+// for the state most tests need.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,13 +21,47 @@ constexpr char kNetIdMgrPath[] = "C:\\Program Files\\MIT\\Kerberos\\bin\\netidmg
 
 class MachineTest : public ::testing::Test {
 protected:
-    explicit MachineTest(Arch arch = Arch::x64) : m(arch) { m.modulePath = std::string(kProgramDir) + "kestrup.exe"; }
+    explicit MachineTest(Arch arch = Arch::x64) : arch_(arch), machine_(std::in_place, arch), m(*machine_) {
+        m.modulePath = std::string(kProgramDir) + "kestrup.exe";
+    }
 
-    void TearDown() override {
-        // Every key, file, search, process and token the product opened is closed again.
+    // What every machine of a fixture holds before its test, or its row, begins.
+    // A fixture that runs tables with ForEachRow furnishes its machines here
+    // rather than in its constructor.
+    virtual void Furnish() {}
+    void SetUp() override { Furnish(); }
+
+    void TearDown() override { ExpectLeftClean(); }
+
+    // Every key, file, search, process and token the product opened is closed
+    // again, and every scripted answer was used.
+    void ExpectLeftClean() {
         EXPECT_EQ(m.OpenHandles(), 0) << "leaked handles";
         EXPECT_TRUE(m.localAllocations.empty()) << "system buffers not released with LocalFree";
         EXPECT_EQ(m.PendingAnswers(), 0u) << "scripted answers for boxes that never appeared";
+    }
+
+    // Runs body for each row of a table, each on a machine of its own: the
+    // machine a row leaves is checked as a test's is, then replaced by a new one
+    // furnished like the first, so no row sees what another changed.
+    template <class Rows, class Body>
+    void ForEachRow(const Rows& rows, Body body) {
+        size_t index = 0;
+        for (const auto& row : rows) {
+            if (index > 0) FreshMachine();
+            SCOPED_TRACE("table row " + std::to_string(index++));
+            body(row);
+        }
+    }
+
+    void FreshMachine() {
+        ExpectLeftClean();
+        // The new machine takes the old one's place, so m (and whatever a
+        // fixture's helpers captured of it) reaches the new one.
+        machine_.reset();
+        machine_.emplace(arch_);
+        m.modulePath = std::string(kProgramDir) + "kestrup.exe";
+        Furnish();
     }
 
     // The Kerberos for Windows package as the real one behaves: it installs
@@ -57,7 +92,12 @@ protected:
         return titles;
     }
 
-    Machine m;
+private:
+    Arch arch_;
+    std::optional<Machine> machine_;
+
+protected:
+    Machine& m;  // the machine of the test, or of the table row running now
 };
 
 }  // namespace kestrup_test
