@@ -50,7 +50,7 @@ std::string Upper(std::string text) {
 
 class FirefoxTest : public MachineTest {
 public:  // also used from table lambdas
-    FirefoxTest() { m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, 2); }
+    void Furnish() override { m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, 2); }
 
     void AddUser(const std::string& sid, const std::string& directory) {
         m.SetString(HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\" + sid, "ProfileImagePath", directory,
@@ -527,6 +527,7 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
          }},
         {"paths through the other compatibility junctions are refused", 6, 1, 7601,
          [&] {
+             m.AddNt6Profile("C:\\Users\\ann");  // another user's folders, named through her junction
              nt6User("lee", "[Profile0]\r\nPath=C:\\Users\\lee\\Local Settings\\Firefox\\p\r\n"
                             "[Profile1]\r\nPath=C:\\Users\\lee\\AppData\\Local\\Application Data\\Firefox\\q\r\n"
                             "[Profile2]\r\nPath=C:\\Users\\ann\\Application Data\\Mozilla\\Firefox\\Profiles\\r\r\n");
@@ -538,15 +539,13 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
                  leftAlone(path, Why::kUnsafeFolder);
          }},
     };
-    m.SetString(HKEY_LOCAL_MACHINE, kProfileList, "ProfilesDirectory", "%SystemDrive%\\Users", View::k32,
-                REG_EXPAND_SZ);
-    for (const Case& c : cases) {
+    ForEachRow(cases, [&](const Case& c) {
+        m.SetString(HKEY_LOCAL_MACHINE, kProfileList, "ProfilesDirectory", "%SystemDrive%\\Users", View::k32,
+                    REG_EXPAND_SZ);
         m.SetVersion(VER_PLATFORM_WIN32_NT, c.major, c.minor, c.build);
-        m.FindKey(HKEY_LOCAL_MACHINE, kProfileList)->subkeys.clear();
-        configured.clear();
+        configured.clear();  // the row's own expectations, gathered by its arrange
         untouched.clear();
         reported.clear();
-        m.deniedOpens.clear();
         c.arrange();
         EXPECT_EQ(Configure(), reported) << c.what;
         for (const std::string& p : configured) EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << c.what << ": " << p;
@@ -556,7 +555,7 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
         }
         // The system's junctions deny reading them: opening one would lose every profile on real Windows.
         EXPECT_EQ(m.deniedOpens, std::vector<std::string>{}) << c.what;
-    }
+    });
 }
 
 }  // namespace

@@ -38,17 +38,13 @@ TEST_F(AccountTest, UserAndDomainFailuresLeaveBothEmpty) {
         {"domain longer than its buffer", [](Machine& m) { m.accounts.at("alice").domain = std::string(300, 'D'); }},
         {"domain of 255 characters", [](Machine& m) { m.accounts.at("alice").domain = std::string(255, 'D'); }},
     };
-    for (const Case& c : cases) {
-        winsim::Account saved = m.accounts.at("alice");
+    ForEachRow(cases, [&](const Case& c) {
         c.arrange(m);
         std::string user = "stale", domain = "stale";
         EXPECT_FALSE(GetUserAndDomain(user, domain)) << c.what;
         EXPECT_EQ(user, "") << c.what;
         EXPECT_EQ(domain, "") << c.what;
-        m.logonUser = "alice";
-        m.logonUserError = 0;
-        m.accounts["alice"] = saved;
-    }
+    });
 }
 
 TEST_F(AccountTest, DomainOf254CharactersStillFits) {

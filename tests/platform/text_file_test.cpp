@@ -14,7 +14,7 @@ constexpr char kFile[] = "C:\\Data\\file.txt";
 
 class TextFileTest : public MachineTest {
 protected:
-    TextFileTest() { m.AddDirectory("C:\\Data"); }
+    void Furnish() override { m.AddDirectory("C:\\Data"); }
 
     FileHandle Open(DWORD access, DWORD disposition = OPEN_EXISTING) {
         return FileHandle(CreateFileA(kFile, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -102,10 +102,9 @@ TEST_F(TextFileTest, WriterGathersLinesIntoFewCheckedWrites) {
         long long diskSpace;
         bool ok;
     } cases[] = {{"room enough", -1, true}, {"disk full half-way", 100000, false}};
-    for (const Case& c : cases) {
+    ForEachRow(cases, [&](const Case& c) {
         m.AddFile(kFile, "");
         m.diskSpace = c.diskSpace;
-        m.calls.clear();
         FileHandle file = Open(GENERIC_WRITE, TRUNCATE_EXISTING);
         TextWriter writer;
         StartWriting(writer, file.get());
@@ -120,7 +119,7 @@ TEST_F(TextFileTest, WriterGathersLinesIntoFewCheckedWrites) {
         EXPECT_LE(m.CallCount("WriteFile"), 7) << c.what;  // 370,000 bytes in pieces of 64 KB
         if (c.ok) EXPECT_EQ(m.FindFile(kFile)->data, expected) << c.what;
         if (!c.ok) EXPECT_EQ(m.FindFile(kFile)->data.size(), 100000u) << c.what;  // nothing after the failure
-    }
+    });
 }
 
 TEST_F(TextFileTest, FailedFlushIsReportedAndTheFileStillClosed) {
