@@ -27,10 +27,10 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import changes, host, packages, report, scenario, schema, trace  # noqa: E402
+from harness import changes, checks, host, packages, report, scenario, schema, session, staging, trace  # noqa: E402
 from harness.display import Screen  # noqa: E402
 from harness.machine import LOGGED_ON_USER  # noqa: E402
-from harness.wine import PROGRAM_DIR_WIN, make_template  # noqa: E402
+from harness.wine import make_template  # noqa: E402
 
 LAB_DIR = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_MACHINE = os.path.join(LAB_DIR, "machines", "demo.toml")
@@ -176,33 +176,24 @@ def main():
     # still uses them.
     env = {"template": template, "kestrup": kestrup, "stubs": os.path.join(os.path.abspath(args.build), "lab", "stubs"),
            "packages": built, "work": out}
-    pkg = None if s.package == "none" else built[s.package]
-    fills = {"progdir": PROGRAM_DIR_WIN, "package": PROGRAM_DIR_WIN + "kfw_release.msi",
-             "infopage": scenario.site_setting(kestrup, "KESTRUP_SITE_INFO_PAGE")}
     print("lab: furnishing the machine: %s" % (s.about or args.machine), flush=True)
-    pfx = scenario.prepare_prefix(template, os.path.join(out, "machine"), s.windows, pkg, kestrup,
-                                  s.setup + scenario.furnish_values(s), os.path.join(artefacts, "setup.reg"),
-                                  end_setup=not s.preinstall)
+    pfx = staging.prepare(s, env, os.path.join(out, "machine"), artefacts)
     screen = Screen()
-    outcome = scenario.Outcome("demo")
+    outcome = report.Outcome("demo")
+    ctx = checks.Context(outcome, pfx, staging.fills(kestrup))
     rc = None
     try:
-        scenario.stage(pfx, s, env, fills)
+        staging.stage(pfx, s, env, ctx.fills)
         for f in ("system.reg", "user.reg"):
             shutil.copy(os.path.join(pfx.path, f), before)
         files_before = changes.file_snapshot(pfx.drive_c())
-        if s.running:
-            pfx.display = screen.name
-        started = scenario.start_running(pfx, s, env, artefacts)
-        try:
-            scenario.probe_running(pfx, s, env)
+        with staging.running(pfx, s, env, screen, artefacts):
             print("lab: running kestrup.exe %s ..." % (s.switches or "(no switch)"), flush=True)
             t0 = time.time()
-            rc, seen, trace_text = scenario.run_kestrup(pfx, s.switches, screen, artefacts, s.boxes, s.tolerate,
-                                                        s.timeout, outcome, any_order=True)
+            rc, seen, trace_text = session.run_kestrup(pfx, s.switches, screen, artefacts, s.boxes, s.tolerate,
+                                                       s.timeout, outcome, checks.while_shown(ctx, screen),
+                                                       any_order=True)
             print("lab: the run took %.0f s" % (time.time() - t0))
-        finally:
-            scenario.stop_running(pfx, started)
         pfx.end_session()
         for f in ("system.reg", "user.reg"):
             shutil.copy(os.path.join(pfx.path, f), artefacts)
@@ -210,12 +201,12 @@ def main():
         if os.path.isdir(pfx.drive_c("lab")):
             for f in sorted(os.listdir(pfx.drive_c("lab"))):
                 if f.endswith(".log"):
-                    stubs[f[:-4]] = scenario.read_stub_records(pfx, f[:-4])
+                    stubs[f[:-4]] = checks.stub_records(pfx, f[:-4])
                     shutil.copy(os.path.join(pfx.drive_c("lab"), f), artefacts)
         args.seen = seen
         record = collect(s, args, rc, trace_text, artefacts, before, files_before,
                          changes.file_snapshot(pfx.drive_c()), stubs, outcome)
-    except scenario.CannotStage as e:
+    except staging.CannotStage as e:
         print("lab: cannot stage this machine here: %s" % e)
         return 1
     finally:

@@ -2,6 +2,7 @@
 """Runs the lab scenarios (lab/scenarios/*.toml) against kestrup.exe under Wine.
 
     python3 lab/run.py --build build/windows [--out build/lab] [--only NAME ...] [--keep]
+    python3 lab/run.py --scenario PATH [PATH ...]     (scenario files anywhere)
 
 Prints one line per scenario and a last line "lab: N passed, M failed";
 exits non-zero on any failure. Artefacts (screenshots, Wine's trace,
@@ -20,13 +21,18 @@ from harness.display import Screen  # noqa: E402
 from harness.wine import make_template  # noqa: E402
 
 LAB_DIR = os.path.dirname(os.path.abspath(__file__))
+# The defaults are the repository's own, wherever the lab is run from.
+REPO = os.path.dirname(LAB_DIR)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--build", default="build/windows", help="the windows build directory (kestrup.exe, lab/stubs)")
-    ap.add_argument("--out", default="build/lab", help="where prefixes, packages and artefacts go")
+    ap.add_argument("--build", default=os.path.join(REPO, "build", "windows"),
+                    help="the windows build directory (kestrup.exe, lab/stubs)")
+    ap.add_argument("--out", default=os.path.join(REPO, "build", "lab"),
+                    help="where prefixes, packages and artefacts go")
     ap.add_argument("--only", nargs="*", help="run only scenarios whose names contain one of these")
+    ap.add_argument("--scenario", nargs="+", metavar="PATH", help="run these scenario files instead of lab/scenarios")
     ap.add_argument("--keep", action="store_true", help="keep each scenario's prefix (or its overlay's changes)")
     ap.add_argument("--exe", help="another kestrup.exe to run (a site or signed build); stubs still from --build")
     ap.add_argument("--template", help="an existing template prefix to use (another run's <out>/work/template)")
@@ -35,7 +41,10 @@ def main():
 
     t0 = time.time()
     try:
-        scenarios = scenario.load_all(os.path.join(LAB_DIR, "scenarios"), args.only)
+        if args.scenario:
+            scenarios = scenario.load(args.scenario)
+        else:
+            scenarios = scenario.load_all(os.path.join(LAB_DIR, "scenarios"), args.only)
     except schema.SchemaError as e:
         print("lab: cannot run: %s" % e)
         print("lab: 0 passed, 1 failed")
@@ -67,15 +76,10 @@ def main():
     try:
         for s in scenarios:
             o = scenario.run_scenario(s, env, screen, out)
-            if o.skipped and not o.problems:
-                skipped += 1
-                print("SKIP %s (%.0f s): %s" % (s.name, o.seconds, o.skipped), flush=True)
-            elif o.passed:
-                passed += 1
-                print("PASS %s (%.0f s)" % (s.name, o.seconds), flush=True)
-            else:
-                failed += 1
-                print("FAIL %s (%.0f s): %s" % (s.name, o.seconds, "; ".join(o.problems)), flush=True)
+            print(o.line(), flush=True)
+            passed += o.verdict == "PASS"
+            failed += o.verdict == "FAIL"
+            skipped += o.verdict == "SKIP"
     finally:
         screen.close()
     print("lab: run took %.0f s; artefacts in %s" % (time.time() - t0, os.path.join(out, "artefacts")))

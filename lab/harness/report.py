@@ -302,3 +302,47 @@ def html(record):
 def embedded_images(page):
     """The decoded bytes of every data: image of a page, in order (for its test)."""
     return [base64.b64decode(m.group(1)) for m in re.finditer(r'src="data:image/png;base64,([A-Za-z0-9+/=]+)"', page)]
+
+
+# ---- a scenario's outcome -------------------------------------------------------------------
+
+class Outcome:
+    """What a scenario's run came to: the problems found (none: passed), notes, or why it could
+    not be staged on this machine (skipped)."""
+
+    def __init__(self, name):
+        self.name = name
+        self.problems = []
+        self.notes = []
+        self.seconds = 0.0
+        self.exit = None
+        self.skipped = None  # why the scenario could not be staged on this machine
+
+    @property
+    def passed(self):
+        return not self.problems and not self.skipped
+
+    def fail(self, text):
+        self.problems.append(text)
+
+    @property
+    def verdict(self):
+        return "SKIP" if self.skipped and not self.problems else "PASS" if self.passed else "FAIL"
+
+    def line(self):
+        """The scenario's line in the lab's output."""
+        why = {"SKIP": ": %s" % self.skipped, "FAIL": ": %s" % "; ".join(self.problems)}.get(self.verdict, "")
+        return "%s %s (%.0f s)%s" % (self.verdict, self.name, self.seconds, why)
+
+
+def write_result(path, s, o):
+    """result.txt beside the scenario's artefacts."""
+    with open(path, "w") as f:
+        f.write("%s %s (%.1f s)\n" % (o.verdict, s.name, o.seconds))
+        if o.skipped:
+            f.write("skipped: %s\n" % o.skipped)
+        f.write("about: %s\nexit value: %s\n" % (s.about, o.exit))
+        for p in o.problems:
+            f.write("problem: %s\n" % p)
+        for n in o.notes:
+            f.write("note: %s\n" % n)

@@ -9,6 +9,12 @@ not know, a value of the wrong type, a missing required key or a fixture file
 that is not there raises `SchemaError` naming the file, the key and what was
 expected, before anything is staged or run.
 
+What several scenarios share is named once in lab/shared.toml: a file says
+`include = ["NAME", ...]` for the set-up and expectations of each group
+`[include.NAME]` (added after the file's own entries), and a `[[box]]` says
+`like = "NAME"` for the title, text and style of `[box.NAME]` (its own keys win).
+A name that is not there is refused like an unknown key.
+
 The records can also be read like the TOML tables they come from
 (`box["title"]`, `box.get("ignored", [])`, `"text" in box`): a key counts as
 present when the file gave it.
@@ -22,10 +28,12 @@ import re
 import tomllib
 import typing
 from dataclasses import dataclass, field
+from types import NoneType
 from typing import Literal, Optional, Union
 
 LAB_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FIXTURES = os.path.join(LAB_DIR, "fixtures")
+SHARED = os.path.join(LAB_DIR, "shared.toml")
 
 # Wine's names for the Windows versions it can report (HKCU\Software\Wine "Version").
 WINE_VERSIONS = ("win98", "win95", "winme", "nt40", "win2k", "winxp", "winxp64", "win2003", "vista", "win2008",
@@ -39,6 +47,18 @@ Data = Union[str, int, list[str]]
 
 class SchemaError(Exception):
     pass
+
+
+def fill(text, values):
+    """A scenario's text with its placeholders ({progdir}, {package}, {InstallDir}, {infopage}) filled."""
+    for k, v in values.items():
+        text = text.replace("{%s}" % k, v)
+    return text
+
+
+def expectation(**kw):
+    """A table (or key) that says what must hold after the run: checks.py handles each by its name."""
+    return field(metadata={"expectation": True}, **kw)
 
 
 class Record:
@@ -159,9 +179,11 @@ class Earlier(Record):
 
 @dataclass
 class Box(Record):
-    """[[box]]: a window the run shows, in order, with the keys that answer it."""
+    """[[box]]: a window the run shows, in order, with the keys that answer it; like = "NAME" takes
+    the title, text and style of [box.NAME] in lab/shared.toml."""
     title: str
     answer: str
+    like: Optional[str] = None
     text: Optional[str] = None
     style: Optional[int] = None
     traced: Optional[bool] = None
@@ -229,10 +251,39 @@ class Machine(Record):
     preinstall: list[Preinstall] = field(default_factory=list)
     drive: list[Drive] = field(default_factory=list)
     running: list[Running] = field(default_factory=list)
-    box: list[Box] = field(default_factory=list)
     tolerate: list[str] = field(default_factory=list)
-    exit: Optional[int] = None
-    log: Optional[list[str]] = None
+    # Groups of lab/shared.toml whose entries this file takes too.
+    include: list[str] = field(default_factory=list)
+    # What must hold: each one checked by the function of checks.py registered under its name.
+    box: list[Box] = expectation(default_factory=list)
+    exit: Optional[int] = expectation(default=None)
+    log: Optional[list[str]] = expectation(default=None)
+    reg: list[RegCheck] = expectation(default_factory=list)
+    absent: list[RegCheck] = expectation(default_factory=list)
+    live: list[RegCheck] = expectation(default_factory=list)
+    started: list[Started] = expectation(default_factory=list)
+    calls: list[str] = expectation(default_factory=list)
+    no_calls: list[str] = expectation(default_factory=list)
+    traced: list[Traced] = expectation(default_factory=list)
+    files: list[FileCheck] = expectation(default_factory=list)
+    # Where the file came from: fixtures named in it are looked for beside it first.
+    source: Optional[str] = field(default=None, metadata={"internal": True})
+
+
+def expectations():
+    """The names of the tables and keys that say what must hold after a run."""
+    return [f.name for f in dataclasses.fields(Machine) if f.metadata.get("expectation")]
+
+
+# ---- what scenarios share (lab/shared.toml) -------------------------------------------------
+
+@dataclass
+class Group(Record):
+    """[include.NAME]: set-up and expectations that a file takes with include = ["NAME"]."""
+    about: str = ""
+    setup: list[SetValue] = field(default_factory=list)
+    place: list[Place] = field(default_factory=list)
+    put: list[Put] = field(default_factory=list)
     reg: list[RegCheck] = field(default_factory=list)
     absent: list[RegCheck] = field(default_factory=list)
     live: list[RegCheck] = field(default_factory=list)
@@ -241,8 +292,20 @@ class Machine(Record):
     no_calls: list[str] = field(default_factory=list)
     traced: list[Traced] = field(default_factory=list)
     files: list[FileCheck] = field(default_factory=list)
-    # Where the file came from: fixtures named in it are looked for beside it first.
-    source: Optional[str] = field(default=None, metadata={"internal": True})
+
+
+@dataclass
+class SharedBox(Record):
+    """[box.NAME]: a box that a [[box]] takes with like = "NAME"."""
+    title: str
+    text: Optional[str] = None
+    style: Optional[int] = None
+
+
+@dataclass
+class Shared(Record):
+    include: dict[str, Group] = field(default_factory=dict)
+    box: dict[str, SharedBox] = field(default_factory=dict)
 
 
 # ---- reading ------------------------------------------------------------------------------
@@ -262,7 +325,7 @@ def _describe(t):
     if origin is dict:
         return "a table of " + _describe(typing.get_args(t)[1]).replace("a ", "", 1) + " values"
     if origin is Union:
-        return " or ".join(_describe(a) for a in typing.get_args(t) if a is not type(None))
+        return " or ".join(_describe(a) for a in typing.get_args(t) if a is not NoneType)
     if dataclasses.is_dataclass(t):
         return "a table"
     return str(t)
@@ -271,7 +334,7 @@ def _describe(t):
 def _convert(t, value, where):
     origin = typing.get_origin(t)
     if origin is Union:
-        options = [a for a in typing.get_args(t) if a is not type(None)]
+        options = [a for a in typing.get_args(t) if a is not NoneType]
         for a in options:
             try:
                 return _convert(a, value, where)
@@ -319,8 +382,8 @@ def _record(cls, table, where):
     known = {f.name: f for f in dataclasses.fields(cls) if not f.metadata.get("internal")}
     for k in table:
         if k not in known:
-            raise SchemaError("%s: unknown key %r (known: %s)" % (where + "." + k if where else k, k,
-                                                                   ", ".join(sorted(known))))
+            raise SchemaError("%s: unknown key %r (known: %s)"
+                              % (where + "." + k if where else k, k, ", ".join(sorted(known))))
     args = {}
     for name, f in known.items():
         at = "%s.%s" % (where, name) if where else name
@@ -341,8 +404,11 @@ def find_fixture(name, source=None):
     return None
 
 
-def _check(m, path):
+def _check(m, path, origins=None):
     def fail(where, text):
+        entry = where.partition(".")[0]
+        if origins and entry in origins:
+            where += " (from %s of %s)" % (origins[entry], SHARED)
         raise SchemaError("%s: %s: %s" % (path, where, text))
 
     name, _, sp = m.windows.partition(" ")
@@ -385,6 +451,20 @@ def _check(m, path):
     kinds = [(e.package, e.kind) for e in m.earlier]
     if len(set(p for p, _ in kinds)) != len(kinds):
         fail("earlier", "each package at most once")
+    # One expectation per value and per stub: two would contradict each other or say the same twice.
+    said = {}
+    for what, checks in (("reg", m.reg), ("absent", m.absent)):
+        for i, c in enumerate(checks):
+            k = (c.key.lower(), c.name.lower(), c.view)
+            if k in said:
+                fail("%s[%d]" % (what, i + 1), "%s %r (%d-bit view) is already checked by %s"
+                     % (c.key, c.name, c.view, said[k]))
+            said[k] = "%s[%d]" % (what, i + 1)
+    counted = {}
+    for i, st in enumerate(m.started):
+        if st.stub.lower() in counted:
+            fail("started[%d].stub" % (i + 1), "%r is already checked by %s" % (st.stub, counted[st.stub.lower()]))
+        counted[st.stub.lower()] = "started[%d]" % (i + 1)
 
 
 def _line_of(text, where):
@@ -401,7 +481,10 @@ def _line_of(text, where):
         assign = re.compile(r"\s*%s\s*=" % re.escape(name))
         count = int(index.rstrip("]")) if index else 1
         for n in range(start, len(lines)):
-            if header.match(lines[n]) or (last and assign.match(lines[n])):
+            if last and assign.match(lines[n]):  # a key, or a list of values ("include[2]")
+                start = n
+                break
+            if header.match(lines[n]):
                 count -= 1
                 if count == 0:
                     start = n
@@ -411,26 +494,88 @@ def _line_of(text, where):
     return start + 1
 
 
-def parse(text, path="<text>"):
-    """A machine or scenario from TOML text; SchemaError names what is wrong."""
+def _toml(text, path):
     try:
-        table = tomllib.loads(text)
+        return tomllib.loads(text)
     except tomllib.TOMLDecodeError as e:
         raise SchemaError("%s: not a valid TOML file: %s" % (path, e)) from None
+
+
+def _typed(cls, table, text, path):
     try:
-        m = _record(Machine, table, "")
+        return _record(cls, table, "")
     except SchemaError as e:
         line = _line_of(text, str(e).partition(":")[0])
         raise SchemaError("%s: %s%s" % (path, "line %d: " % line if line else "", e)) from None
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8")
+    except (OSError, UnicodeDecodeError) as e:
+        raise SchemaError("%s: cannot be read: %s" % (path, e)) from None
+
+
+def load_shared(path=None):
+    """lab/shared.toml, checked like any other file: (its tables as read, its typed record)."""
+    path = path or SHARED
+    text = _read(path)
+    table = _toml(text, path)
+    return table, _typed(Shared, table, text, path)
+
+
+def _take_shared(table, shared_path):
+    """Adds the included groups' entries after the file's own and a box's like = "NAME" keys
+    under its own, in the file's tables as read. Returns where each added entry came from
+    ({"reg[5]": "[include.NAME]"}). A name that lab/shared.toml does not have is refused."""
+    names = table.get("include", [])
+    boxes = table.get("box", [])
+    likes = [b for b in boxes if isinstance(b, dict) and "like" in b] if isinstance(boxes, list) else []
+    if not names or not isinstance(names, list):
+        names = []
+    if not names and not likes:
+        return {}
+    raw, shared = load_shared(shared_path)
+    origins = {}
+    for i, name in enumerate(names):
+        if name not in shared.include:
+            raise SchemaError("include[%d]: no group %r in %s (known: %s)"
+                              % (i + 1, name, shared_path or SHARED, ", ".join(sorted(shared.include))))
+        for key, entries in raw["include"][name].items():
+            if key == "about":
+                continue
+            own = table.setdefault(key, [])
+            if not isinstance(own, list):
+                continue  # a wrong type of the file's own is reported by the reader
+            for e in entries:
+                own.append(e)
+                origins["%s[%d]" % (key, len(own))] = "[include.%s]" % name
+    for i, b in enumerate(boxes if likes else []):
+        if isinstance(b, dict) and "like" in b:
+            if b["like"] not in shared.box:
+                raise SchemaError("box[%d].like: no box %r in %s (known: %s)"
+                                  % (i + 1, b["like"], shared_path or SHARED, ", ".join(sorted(shared.box))))
+            boxes[i] = dict(raw["box"][b["like"]], **b)
+    return origins
+
+
+def parse(text, path="<text>", shared=None):
+    """A machine or scenario from TOML text; SchemaError names what is wrong. shared: the file
+    of shared groups and boxes (lab/shared.toml)."""
+    table = _toml(text, path)
+    try:
+        origins = _take_shared(table, shared)
+    except SchemaError as e:
+        if str(e).startswith((shared or SHARED) + ":"):
+            raise
+        line = _line_of(text, str(e).partition(":")[0])
+        raise SchemaError("%s: %s%s" % (path, "line %d: " % line if line else "", e)) from None
+    m = _typed(Machine, table, text, path)
     m.source = path
-    _check(m, path)
+    _check(m, path, origins)
     return m
 
 
 def load(path):
-    try:
-        with open(path, "rb") as f:
-            text = f.read().decode("utf-8")
-    except (OSError, UnicodeDecodeError) as e:
-        raise SchemaError("%s: cannot be read: %s" % (path, e)) from None
-    return parse(text, path)
+    return parse(_read(path), path)

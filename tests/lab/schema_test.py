@@ -2,14 +2,16 @@
 bad, and what the furnishings of a good one become in the prefix."""
 
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "lab"))
 
-from harness import machine, scenario, schema  # noqa: E402
+from harness import checks, machine, scenario, schema  # noqa: E402
 
 GOOD = '''
 about = "every kind of content"
@@ -19,6 +21,7 @@ package = "reboot"
 calendar = "9.0.4"
 klist = "root@HALVERN.EDU"
 hotfix_installed = true
+include = ["not_installed"]
 
 [[user]]
 name = "root"
@@ -55,13 +58,17 @@ remote = '\\\\AFS\\ir.halvern.edu'
 stub = "firefox.exe"
 
 [[box]]
-title = "Remove Old Software?"
+like = "remove_tessel"
 answer = "y"
+
+[[started]]
+stub = "klist"
+count = 0
 '''
 
 # (what is wrong, the text changed, what the message must say)
 BAD = [
-    ("a misspelt table", ("[[box]]", "[[boxes]]"), "line 44: boxes: unknown key 'boxes'"),
+    ("a misspelt table", ("[[box]]", "[[boxes]]"), "line 45: boxes: unknown key 'boxes'"),
     ("a misspelt key in a table", ('answer = "y"', 'answr = "y"'), "box[1].answr: unknown key"),
     ("a text for a number", ('hotfix_installed = true', 'hotfix_installed = true\ntimeout = "60"'),
      "timeout: expected a whole number, got the text '60'"),
@@ -75,10 +82,21 @@ BAD = [
      "user[2].firefox[1].prefs_file: no file 'nowhere.js'"),
     ("prefs given twice", ('prefs_size = 5000', 'prefs_size = 5000\nprefs = "x"'),
      "user[2].firefox[2]: give exactly one of prefs (text), prefs_file and prefs_size, not prefs, prefs_size"),
-    ("a program the lab cannot run", ('stub = "firefox.exe"', 'stub = "chrome.exe"'), "running[1].stub: expected one of"),
+    ("a program the lab cannot run", ('stub = "firefox.exe"', 'stub = "chrome.exe"'),
+     "running[1].stub: expected one of"),
     ("a nested table of the wrong kind", ('kind = "uninstaller"', 'kind = "setup.exe"'), "earlier[1].kind"),
     ("a user twice", ('hive = false', 'hive = false\n[[user]]\nname = "Alice"'), "user 'Alice' given twice"),
     ("not TOML at all", ('about = "every', 'about = every'), "not a valid TOML file"),
+    ("an unknown shared group", ('include = ["not_installed"]', 'include = ["not_installed", "nowhere"]'),
+     "line 9: include[2]: no group 'nowhere' in"),
+    ("an unknown shared box", ('like = "remove_tessel"', 'like = "remove_old"'), "box[1].like: no box 'remove_old'"),
+    ("a value both present and absent",
+     ('[[started]]', '[[reg]]\nkey = \'HKCU\\Software\\MIT\\NetIDMgr\\CredWindow\'\n'
+                     'name = "AutoInit"\ndata = 1\ntype = "REG_DWORD"\n[[started]]'),
+     "absent[3] (from [include.not_installed] of %s): HKCU\\Software\\MIT\\NetIDMgr\\CredWindow 'AutoInit' "
+     "(32-bit view) is already checked by reg[1]" % schema.SHARED),
+    ("a stub counted twice, once by a group", ('stub = "klist"', 'stub = "netidmgr"'),
+     "started[2].stub (from [include.not_installed] of"),
 ]
 
 
@@ -110,14 +128,17 @@ class Schema(unittest.TestCase):
         setups = {(v.key, v.name): v.data for v in s.setup}
         profile_list = machine.PROFILE_LIST
         # Users other than Wine's own get a profile and (unless hive = false) a hive file.
-        self.assertEqual(setups[(profile_list + "S-1-5-21-0-0-0-1001", "ProfileImagePath")], "%SystemDrive%\\users\\alice")
-        self.assertEqual(setups[(profile_list + "S-1-5-21-0-0-0-1002", "ProfileImagePath")], "%SystemDrive%\\users\\bob")
+        self.assertEqual(setups[(profile_list + "S-1-5-21-0-0-0-1001", "ProfileImagePath")],
+                         "%SystemDrive%\\users\\alice")
+        self.assertEqual(setups[(profile_list + "S-1-5-21-0-0-0-1002", "ProfileImagePath")],
+                         "%SystemDrive%\\users\\bob")
         self.assertIn("C:\\users\\alice\\NTUSER.DAT", puts)
         self.assertNotIn("C:\\users\\bob\\NTUSER.DAT", puts)
         self.assertNotIn("C:\\users\\root\\NTUSER.DAT", puts)
         # Windows 7: profiles under AppData\Roaming; an absolute profile under AppData\Local.
         ini = puts["C:\\users\\alice\\AppData\\Roaming\\Mozilla\\Firefox\\profiles.ini"].text
-        self.assertIn("Name=work\nIsRelative=0\nPath=C:\\users\\alice\\AppData\\Local\\Mozilla\\Firefox\\Profiles\\", ini)
+        self.assertIn("Name=work\nIsRelative=0\nPath=C:\\users\\alice\\AppData\\Local\\Mozilla\\Firefox\\Profiles\\",
+                      ini)
         self.assertIn("Name=big\nIsRelative=1\nPath=Profiles/", ini)
         prefs = [p for p in s.put if p.path.endswith("prefs.js")]
         self.assertEqual(len(prefs), 3)
@@ -137,6 +158,27 @@ class Schema(unittest.TestCase):
         self.assertIn((machine.UNINSTALL + "KB892090", "DisplayName"), setups)
         self.assertEqual(s.running[0].path, machine.RUNNING_PATHS["firefox.exe"])
         self.assertEqual((s.boxes[0]["title"], s.boxes[0].get("traced", True)), ("Remove Old Software?", True))
+        # What is named once in lab/shared.toml: the box's text and style, the group's entries after the own.
+        self.assertEqual((s.boxes[0].style, s.boxes[0].text.split("\n")[0], s.boxes[0].answer),
+                         (0x40024, "PC-Tessel will be removed and replaced by Kerberos for Windows.", "y"))
+        self.assertEqual([(st.stub, st.count) for st in s.started], [("klist", 0), ("netidmgr", 0)])
+        self.assertIn("InstallDir", [a.name for a in s.absent])
+
+    def test_every_expectation_is_checked_and_an_unchecked_one_stops_the_lab(self):
+        self.assertEqual(checks.unhandled(), [])
+        path = self.write(GOOD)
+        with mock.patch.object(schema, "expectations", return_value=schema.expectations() + ["regs"]):
+            self.assertEqual(checks.unhandled(), ["regs"])
+            with self.assertRaises(schema.SchemaError) as e:
+                scenario.load([path])
+            self.assertIn("do not handle [[regs]]", str(e.exception))
+
+    def test_run_py_refuses_a_misspelt_scenario_from_anywhere(self):
+        path = self.write(GOOD.replace("[[started]]", "[[startd]]"))
+        r = subprocess.run([sys.executable, os.path.join(ROOT, "lab", "run.py"), "--scenario", path],
+                           cwd=self.dir, capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("%s: line 49: startd: unknown key 'startd'" % path, r.stdout)
 
     def test_every_scenario_and_machine_of_the_lab_loads(self):
         lab = os.path.join(ROOT, "lab")

@@ -1,0 +1,213 @@
+"""Staging: a scenario's or machine file's machine laid into a throwaway Wine prefix.
+
+`prepare_prefix` makes the prefix with its Windows version, trace list, seeded registry values
+and the program directory (kestrup.exe and the package); `stage` furnishes it (network drives,
+the engine, installed packages, placed stubs, files, host name); `running` keeps the programs
+that must already run when kestrup.exe starts running for the length of a with-block.
+"""
+
+import contextlib
+import os
+import shutil
+import subprocess
+import time
+
+from . import trace
+from .schema import fill
+from .wine import PROGRAM_DIR_WIN, Prefix, network_drive_value, windows_values
+
+# Keeps a run's Wine session alive for [[live]] checks when no [[running]] program does.
+SESSION_KEEPER = "lab_session.exe"
+
+
+class CannotStage(Exception):
+    """What the scenario needs cannot be staged on this machine (the scenario is skipped)."""
+
+
+def stub_dir(env):
+    """The built lab stubs: beside the kestrup.exe under test unless env names them (a site or
+    signed build tried with the lab's stubs)."""
+    return env.get("stubs") or os.path.join(os.path.dirname(env["kestrup"]), "lab", "stubs")
+
+
+def site_setting(kestrup, name):
+    """A site setting that kestrup.exe was built with, from its build directory's CMake cache."""
+    try:
+        with open(os.path.join(os.path.dirname(kestrup), "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith(name + ":"):
+                    return line.rstrip("\n").partition("=")[2]
+    except OSError:
+        pass
+    return "{%s}" % name
+
+
+def fills(kestrup):
+    """The placeholders a scenario's texts may use before the run ({InstallDir} comes after it)."""
+    return {"progdir": PROGRAM_DIR_WIN, "package": PROGRAM_DIR_WIN + "kfw_release.msi",
+            "infopage": site_setting(kestrup, "KESTRUP_SITE_INFO_PAGE")}
+
+
+def furnish_values(s):
+    """The setup values that the scenario's drives and engine need (Wine reads them when a
+    session starts, so they go in with the other seeded values)."""
+    values = [network_drive_value(d["letter"]) for d in s.drives]
+    if s.engine:
+        # Else Wine reads the version of its built-in msiexec, whatever the file says.
+        values.append(("HKCU\\Software\\Wine\\AppDefaults\\kestrup.exe\\DllOverrides", 32, "msiexec.exe", "REG_SZ",
+                       "native"))
+    return [{"key": k, "view": v, "name": n, "type": t, "data": d} for k, v, n, t, d in values]
+
+
+def prepare_prefix(template, workdir, windows, package_path, kestrup, setup_values, scratch, end_setup=True):
+    """A scenario's machine: prefix copy, Windows version, trace list, seeded values, program directory.
+
+    end_setup=False leaves the setup session running for more set-up; the caller ends it.
+    """
+    pfx = Prefix(template, workdir)
+    values = windows_values(windows) + [
+        ("HKCU\\Software\\Wine\\Debug", 32, "RelayInclude", "REG_SZ", trace.RELAY_INCLUDE)]
+    for s in setup_values:
+        values.append((s["key"], int(s.get("view", 32)), s.get("name", ""), s.get("type", "REG_SZ"), s["data"]))
+    pfx.import_values(values, scratch)
+    if end_setup:
+        pfx.kill()  # end the setup session; the run starts a session of its own
+    os.makedirs(pfx.program_dir(), exist_ok=True)
+    shutil.copy(kestrup, os.path.join(pfx.program_dir(), "kestrup.exe"))
+    if package_path:
+        shutil.copy(package_path, os.path.join(pfx.program_dir(), "kfw_release.msi"))
+    return pfx
+
+
+def prepare(s, env, workdir, artefacts):
+    """prepare_prefix for a scenario or machine file s; the setup session is left running
+    when packages are still to be installed in it."""
+    package = None if s.package == "none" else env["packages"][s.package]
+    return prepare_prefix(env["template"], workdir, s.windows, package, env["kestrup"],
+                          s.setup + furnish_values(s), os.path.join(artefacts, "setup.reg"),
+                          end_setup=not s.preinstall)
+
+
+def put_files(pfx, entries, values):
+    for p in entries:
+        dest = pfx.unix_path(fill(p["path"], values))
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        if "fixture" in p:
+            with open(p["fixture"], "rb") as f:
+                data = f.read()
+        else:
+            data = p["text"].encode("latin-1")
+        with open(dest, "wb") as f:
+            f.write(data)
+        if p.get("readonly"):
+            # Wine reports a file without write permission as FILE_ATTRIBUTE_READONLY.
+            os.chmod(dest, 0o444)
+
+
+def furnish(pfx, s, env):
+    """The scenario's network drives, engine and installed packages. Packages install in the
+    setup session, which is ended here."""
+    stubs = stub_dir(env)
+    for d in s.drives:
+        pfx.map_network_drive(d["letter"], d["remote"])
+    if s.engine:
+        shutil.copy(os.path.join(stubs, "msiexec-%s.exe" % s.engine), pfx.drive_c("windows", "syswow64", "msiexec.exe"))
+    try:
+        for p in s.preinstall:
+            if not pfx.install_msi(env["packages"][p["package"]]):
+                raise RuntimeError("msiexec /i %s /qn failed" % p["package"])
+            entry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + p["entry"]
+            if pfx.reg_query(entry, "DisplayName", 32) is None:
+                raise RuntimeError("%s installed, but its uninstall entry %s is not there" % (p["package"], entry))
+    finally:
+        if s.preinstall:
+            pfx.kill()
+
+
+def stage(pfx, s, env, values):
+    """Furnishes a prepared prefix for s: drives, engine, installed packages, stubs, files."""
+    furnish(pfx, s, env)
+    stubs = stub_dir(env)
+    for p in s.place:
+        dest = pfx.unix_path(fill(p["path"], values))
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        shutil.copy(os.path.join(stubs, p["stub"]), dest)
+    put_files(pfx, s.put, values)
+    pfx.hostname = s.hostname
+    pfx.dll_overrides = s.dll_overrides
+
+
+def start_running(pfx, s, env, artefacts):
+    """Starts the scenario's [[running]] programs (or, for [[live]] checks alone, the session
+    keeper) and waits until each is up. Returns [(stub name, Popen)]."""
+    stubs = stub_dir(env)
+    entries = list(s.running)
+    if s.live and not entries:
+        entries = [{"stub": SESSION_KEEPER, "path": "C:\\lab-bin\\" + SESSION_KEEPER}]
+    started = []
+    for r in entries:
+        dest = pfx.unix_path(r["path"])
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        shutil.copy(os.path.join(stubs, r["stub"]), dest)
+        name = os.path.splitext(r["stub"])[0]
+        log = open(os.path.join(artefacts, "running-%s.log" % name), "w")
+        proc = subprocess.Popen(pfx.session_command(["wine", r["path"]]), cwd=os.path.dirname(dest),
+                                env=pfx.env(), stdout=log, stderr=subprocess.STDOUT)
+        log.close()
+        started.append((name, proc))
+        ready = pfx.drive_c("lab", name + ".running")
+        for _ in range(600):
+            if os.path.exists(ready) or proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        if not os.path.exists(ready):
+            raise RuntimeError("%s did not start (see running-%s.log)" % (r["stub"], name))
+    return started
+
+
+def probe_running(pfx, s, env):
+    """Makes sure that a program of the prefix can see each [[running]] program by its module."""
+    stubs = stub_dir(env)
+    os.makedirs(pfx.drive_c("lab-bin"), exist_ok=True)
+    shutil.copy(os.path.join(stubs, "lab_probe.exe"), pfx.drive_c("lab-bin", "lab_probe.exe"))
+    for r in s.running:
+        rc = subprocess.run(["timeout", "60", "wine", "C:\\lab-bin\\lab_probe.exe", r["stub"]], env=pfx.env(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        if rc != 0:
+            raise CannotStage("a program of this Wine cannot see that %s runs (EnumProcessModules fails; "
+                              "32-bit programs through qemu-user read other processes at the wrong "
+                              "addresses), so a running browser cannot be staged here" % r["stub"])
+
+
+def stop_running(pfx, started):
+    for name, _ in started:
+        open(pfx.drive_c("lab", name + ".stop"), "w").close()
+    for name, proc in started:
+        try:
+            proc.wait(30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+@contextlib.contextmanager
+def running(pfx, s, env, screen, artefacts):
+    """The scenario's running programs (and the session keeper for [[live]] checks) for the
+    length of the block, each made sure to be visible to other programs first."""
+    if s.running or s.live:
+        pfx.display = screen.name  # the session's first program decides whether it has a display
+    started = start_running(pfx, s, env, artefacts)
+    try:
+        probe_running(pfx, s, env)
+        yield
+    finally:
+        stop_running(pfx, started)
+
+
+def keep_artefacts(pfx, artefacts):
+    """The prefix's registry files and the stubs' records, for after the prefix is gone."""
+    for f in ("system.reg", "user.reg"):
+        shutil.copy(os.path.join(pfx.path, f), artefacts)
+    if os.path.isdir(pfx.drive_c("lab")):
+        for f in os.listdir(pfx.drive_c("lab")):
+            shutil.copy(os.path.join(pfx.drive_c("lab"), f), artefacts)
