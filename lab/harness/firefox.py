@@ -70,7 +70,7 @@ def problems_reading(prefs_path, expected, timeout=60):
         for name, value in expected.items():
             want = _statement(name, value)
             if want not in written.splitlines():
-                got = [l for l in written.splitlines() if json.dumps(name) in l]
+                got = [line for line in written.splitlines() if json.dumps(name) in line]
                 problems.append("Firefox holds %s, expected %s" % (got or "nothing for %s" % name, want))
         return problems
     finally:

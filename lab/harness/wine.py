@@ -7,7 +7,7 @@ import subprocess
 import time
 
 from . import host
-from .regfile import REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, TYPE_CODES, split_root, view_path
+from .regfile import REG_DWORD, REG_MULTI_SZ, REG_SZ, TYPE_CODES, split_root, view_path
 
 PROGRAM_DIR = "Kestrup Setup"               # under C:\, blanks on purpose
 PROGRAM_DIR_WIN = "C:\\%s\\" % PROGRAM_DIR
@@ -149,7 +149,8 @@ class Prefix:
         lines = ["REGEDIT4", ""]
         for key, view, name, typ, data in values:
             root, rest = split_root(key)
-            full = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}[root] + "\\" + view_path(root, rest, view)
+            hive = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}[root]
+            full = hive + "\\" + view_path(root, rest, view)
             lines.append("[%s]" % full)
             code = TYPE_CODES[typ]
             n = "@" if name == "" else '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')

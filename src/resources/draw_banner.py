@@ -130,5 +130,6 @@ def median_cut(colours, count):
         boxes += [ordered[:len(ordered) // 2], ordered[len(ordered) // 2:]]
     return [tuple(sum(c[i] for c in b) // len(b) for i in range(3)) for b in boxes]
 
+
 if __name__ == "__main__":
     main(sys.argv[1] if len(sys.argv) > 1 else "banner.bmp")
