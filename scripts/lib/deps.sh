@@ -22,10 +22,11 @@ kestrup_need_packages() {
         { echo "kestrup: apt-get install ${missing[*]} failed" >&2; return 1; }
 }
 
-# Everything: cross compiler, host build, Wine lab with its package tools and display.
+# Everything: cross compiler, host build, Wine lab with its package tools and display,
+# clang and libFuzzer for the fuzz build.
 kestrup_install_deps() {
     kestrup_need_packages cmake ninja-build g++ googletest libgtest-dev qemu-user-static \
         g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 \
         wine wine32 wine64 wixl msitools xvfb xdotool imagemagick x11-utils python3 procps \
-        firefox-esr osslsigncode openssl flake8
+        firefox-esr osslsigncode openssl flake8 clang libclang-rt-14-dev
 }

@@ -27,7 +27,8 @@ constexpr size_t kKlistOutputLimit = 64 * 1024;
 // klist.exe answers at once; one that hangs must not stop the installation.
 constexpr unsigned long kKlistTimeoutMs = 30 * 1000;
 
-// The name part of the principal on the first line that carries the label.
+}  // namespace
+
 // Lines are taken whole, whatever their length, and a last line without a line
 // end counts like any other: no character of the name is lost to a cut line or
 // to dropping a line end that is not there.
@@ -48,8 +49,6 @@ std::string PrincipalNameFromKlistOutput(const std::string& text) {
     }
     return std::string();
 }
-
-}  // namespace
 
 bool GetKerberosBinDirectory(std::string& path) {
     path.clear();

@@ -18,6 +18,9 @@ bool GetKerberosBinDirectory(std::string& path);
 // when klist.exe fails to start, does not end within 30 seconds, or prints
 // more than the installer can hold.
 bool GetKlistPrincipalName(std::string& name);
+// The name part (before "@", blanks trimmed) of the principal on the first line
+// of klist's output that carries "Default principal:"; empty when none does.
+std::string PrincipalNameFromKlistOutput(const std::string& text);
 
 // The user name that Kclnt32.dll's KCGetUserName reports. True when the library
 // loaded and the function answered success with a terminated name in its

@@ -302,10 +302,22 @@ std::string MergeLine(const std::string& line, bool& inComment, LineKind& kind) 
     kind = scan.kind;
     if (scan.kind != LineKind::kStatement) return line;
     const Statement& statement = scan.statement;
-    if (IsOwnForm(body, startsInComment, statement)) return MergeOwnFormLine(line);
+    // A line kept because it names the site already stands for the preference
+    // only when Firefox reads it as that one: to Firefox the keyword and the
+    // name are case-sensitive. Otherwise the preference is still written after.
+    const bool firefoxReadsIt =
+        body.compare(statement.begin, 9, "user_pref") == 0 && statement.name == kTrustedUrisName;
+    if (IsOwnForm(body, startsInComment, statement)) {
+        std::string merged = MergeOwnFormLine(line);
+        if (merged == line && !firefoxReadsIt) kind = LineKind::kOther;
+        return merged;
+    }
 
     std::string list = AsDoubleQuoted(statement.value, statement.quote);
-    if (EqualsNoCase(list, site::kDomain) || NamesSiteDomain(list)) return line;
+    if (EqualsNoCase(list, site::kDomain) || NamesSiteDomain(list)) {
+        if (!firefoxReadsIt) kind = LineKind::kOther;
+        return line;
+    }
     TrimSpaces(list);
     const std::string rewritten = list.empty() ? DefaultStatement() : MergedStatement(list);
     return body.substr(0, statement.begin) + rewritten + body.substr(statement.end) + "\n";
@@ -331,7 +343,9 @@ std::string RewritePrefsLine(PrefsRewrite& rewrite, const std::string& line) {
     LineKind kind = LineKind::kOther;
     std::string out = MergeLine(line, rewrite.inComment, kind);
     if (kind != LineKind::kOther) rewrite.trustedUrisSeen = true;
-    if (ContainsAsciiNoCase(line, kSspiOffText)) rewrite.sspiOffSeen = true;
+    // Looked for in the line as written, which is what the next run reads: a
+    // single-quoted list that holds the SSPI-off text gets it escaped there.
+    if (ContainsAsciiNoCase(out, kSspiOffText)) rewrite.sspiOffSeen = true;
     rewrite.lastLineEnded = !out.empty() && out.back() == '\n';
     return out;
 }
@@ -344,6 +358,10 @@ std::string FinishPrefsRewrite(const PrefsRewrite& rewrite, bool sspiLine) {
     std::string appended;
     if (!rewrite.trustedUrisSeen) appended += DefaultStatement() + "\n";
     if (!rewrite.sspiOffSeen && sspiLine) appended += kSspiLine;
+    // A block comment the file leaves open would swallow the appended lines
+    // (Firefox would never apply them, and every later run would append them
+    // again): it is closed first. Closing it at the end hides nothing more.
+    if (!appended.empty() && rewrite.inComment) appended.insert(0, "*/\n");
     // A last line without its line end would swallow what follows (into a
     // comment, say): it is ended first.
     if (!appended.empty() && !rewrite.lastLineEnded) appended.insert(0, "\n");

@@ -1,0 +1,1 @@
+user_pref("network.negotiate-auth.trusted-uris", "");

@@ -1,0 +1,4 @@
+// Mozilla User Preferences
+
+user_pref("x", 1);
+user_pref("y", 2);

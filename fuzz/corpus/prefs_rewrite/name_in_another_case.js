@@ -1,0 +1,1 @@
+user_pref("network.negotiate-auth.Trusted-URIs", "halvern.edu");

@@ -1,0 +1,2 @@
+user_pref("b", 1);
+/* a comment left open at the end

@@ -1,0 +1,3 @@
+user_pref("network.negotiate-auth.trusted-uris",
+  "a.org");
+user_pref("network.negotiate-auth.trusted-uris", "e\"q\\.org, \u00e9.org");
