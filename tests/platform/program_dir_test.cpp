@@ -42,6 +42,8 @@ TEST_F(ProgramDirTest, FileExistsJudgesFilesNotDirectories) {
         const char* path;
         bool expected;
     } cases[] = {
+        // One row a line, with their comments.
+        // clang-format off
         {"C:\\Data\\a.txt", true},
         {"C:\\Data\\A.TXT", true},
         {"C:\\Data\\Hidden.sys", true},
@@ -52,13 +54,17 @@ TEST_F(ProgramDirTest, FileExistsJudgesFilesNotDirectories) {
         {"C:\\Data\\*", true},
         {"C:\\Mixed\\a*", true},   // a file after a folder
         {"C:\\Mixed\\a?", false},  // no asterisk: the first match, a folder, decides
+        // clang-format on
     };
     for (const Case& c : cases) EXPECT_EQ(FileExists(c.path), c.expected) << c.path;
 }
 
 TEST_F(ProgramDirTest, FileExistsWithAccentedName) {
+    // The literal is split only to end the \x escape.
+    // clang-format off
     m.AddFile("C:\\Donn\xe9" "es\\f.txt");
     EXPECT_TRUE(FileExists("C:\\Donn\xe9" "es\\f.txt"));
+    // clang-format on
 }
 
 }  // namespace
