@@ -31,7 +31,8 @@ constexpr char kTrustedUris[] = "network.negotiate-auth.trusted-uris";
 // Neither a Windows domain nor the site's: the SSPI line is appended too.
 std::string Rewrite(const std::string& text) {
     std::string file;
-    for (char c : kestrup::RewritePrefsText(text, "KESTRUP-PC")) file += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : kestrup::RewritePrefsText(text, "KESTRUP-PC"))
+        file += c == '\n' ? std::string("\r\n") : std::string(1, c);
     return file;
 }
 
@@ -167,7 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (const auto& pref : outRead[i].prefs)
                 if (IsTrustedUris(pref)) applied = pref.value, found = true;
         }
-        if (!found || !ContainsNoCase(applied, site::kDomain)) Fail("the applied trusted-URIs list lacks the site", applied);
+        if (!found || !ContainsNoCase(applied, site::kDomain))
+            Fail("the applied trusted-URIs list lacks the site", applied);
     } else {
         // Lines appended after a file Firefox reads only in part must be its own
         // too; the first may close a comment the file left open.

@@ -83,20 +83,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TrimSpaces(trimmed);
     if (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.back() == ' ')) Fail("a blank kept", trimmed);
     if (text.find(trimmed) == std::string::npos) Fail("trimming changed the text", trimmed);
-    if (trimmed.size() + text.find_first_not_of(' ') > text.size() && !trimmed.empty()) Fail("trimming lost text", text);
+    if (trimmed.size() + text.find_first_not_of(' ') > text.size() && !trimmed.empty())
+        Fail("trimming lost text", text);
     std::string again = trimmed;
     TrimSpaces(again);
     if (again != trimmed) Fail("trimming twice differs", trimmed);
 
     std::string path = text;
     AddTrailingBackslash(path);
-    if (path.empty() || path.back() != '\\' || path.compare(0, text.size(), text) != 0 ||
-        path.size() > text.size() + 1)
+    if (path.empty() || path.back() != '\\' || path.compare(0, text.size(), text) != 0 || path.size() > text.size() + 1)
         Fail("a wrong trailing backslash", path);
     std::string folder = text;
     StripFileName(folder);
     const std::string unquoted = !text.empty() && text[0] == '"' ? text.substr(1) : text;
-    if (!folder.empty() && unquoted.compare(0, folder.size(), folder) != 0 && text.compare(0, folder.size(), folder) != 0)
+    if (!folder.empty() && unquoted.compare(0, folder.size(), folder) != 0 &&
+        text.compare(0, folder.size(), folder) != 0)
         Fail("a folder that is not the path's beginning", text + "\n" + folder);
     const size_t cut = text.size() - unquoted.size() + folder.size();
     if (!folder.empty() && (cut >= text.size() || text[cut] != '\\' || text.find('\\', cut + 1) != std::string::npos))

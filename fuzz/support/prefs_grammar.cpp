@@ -90,26 +90,35 @@ bool ReadString(Cursor& c, std::string& decoded) {
         char e = c.s[c.i++];
         uint32_t code = 0;
         switch (e) {
-            case '\\': case '"': case '\'': decoded += e; break;
-            case 'n': decoded += '\n'; break;
-            case 'r': decoded += '\r'; break;
-            case 'x':
-                if (!ReadHex(c, 2, code) || code == 0) return false;
-                AppendUtf8(decoded, code);
-                break;
-            case 'u':
-                if (!ReadHex(c, 4, code) || code == 0) return false;
-                if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate alone
-                if (code >= 0xD800 && code <= 0xDBFF) {
-                    uint32_t low = 0;
-                    if (c.s.compare(c.i, 2, "\\u") != 0) return false;
-                    c.i += 2;
-                    if (!ReadHex(c, 4, low) || low < 0xDC00 || low > 0xDFFF) return false;
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                }
-                AppendUtf8(decoded, code);
-                break;
-            default: return false;
+        case '\\':
+        case '"':
+        case '\'':
+            decoded += e;
+            break;
+        case 'n':
+            decoded += '\n';
+            break;
+        case 'r':
+            decoded += '\r';
+            break;
+        case 'x':
+            if (!ReadHex(c, 2, code) || code == 0) return false;
+            AppendUtf8(decoded, code);
+            break;
+        case 'u':
+            if (!ReadHex(c, 4, code) || code == 0) return false;
+            if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate alone
+            if (code >= 0xD800 && code <= 0xDBFF) {
+                uint32_t low = 0;
+                if (c.s.compare(c.i, 2, "\\u") != 0) return false;
+                c.i += 2;
+                if (!ReadHex(c, 4, low) || low < 0xDC00 || low > 0xDFFF) return false;
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            }
+            AppendUtf8(decoded, code);
+            break;
+        default:
+            return false;
         }
     }
     return false;  // not closed on this line
@@ -191,7 +200,8 @@ std::vector<std::string> Members(const std::string& list) {
         size_t comma = list.find(',', start);
         std::string member = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         size_t first = member.find_first_not_of(" \t");
-        if (first != std::string::npos) members.push_back(member.substr(first, member.find_last_not_of(" \t") - first + 1));
+        if (first != std::string::npos)
+            members.push_back(member.substr(first, member.find_last_not_of(" \t") - first + 1));
         if (comma == std::string::npos) break;
         start = comma + 1;
     }

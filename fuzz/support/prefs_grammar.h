@@ -17,9 +17,9 @@ namespace prefs_grammar {
 
 struct Pref {
     std::string keyword;
-    std::string name;    // decoded
+    std::string name;  // decoded
     bool isString = false;
-    std::string value;   // decoded, for a string value
+    std::string value;  // decoded, for a string value
 };
 
 // Reads one line (without its line end) as statements. inComment carries an

@@ -7,8 +7,9 @@
 #include <windows.h>
 #include <stdio.h>
 
-int main(int argc, char** argv) {
-    static const char* const kSuffixes[] = {".floor1", ".floor2", ".floor3"};
+int main(int argc, char **argv)
+{
+    static const char *const kSuffixes[] = {".floor1", ".floor2", ".floor3"};
     char target[MAX_PATH];
     LARGE_INTEGER frequency, start, end;
     int i, ok = 1;
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     for (i = 0; i < 3 && ok; ++i) {
-        if (_snprintf(target, sizeof target, "%s%s", argv[1], kSuffixes[i]) < 0) return 2;
+        if (_snprintf(target, sizeof target, "%s%s", argv[1], kSuffixes[i]) < 0)
+            return 2;
         target[sizeof target - 1] = '\0';
         ok = CopyFileA(argv[1], target, FALSE) != 0;
     }

@@ -15,8 +15,7 @@ __declspec(dllexport) int KCGetUserName(char *name)
     int ok = 0;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Kestrup Lab", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
-    ok = RegQueryValueExA(key, "KclntUserName", NULL, &type, (BYTE *)value, &size) == ERROR_SUCCESS &&
-         type == REG_SZ;
+    ok = RegQueryValueExA(key, "KclntUserName", NULL, &type, (BYTE *)value, &size) == ERROR_SUCCESS && type == REG_SZ;
     RegCloseKey(key);
     if (!ok)
         return 0;

@@ -18,7 +18,9 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     char wanted[MAX_PATH] = "";
     int n = 0;
 
-    (void)inst; (void)prev; (void)show;
+    (void)inst;
+    (void)prev;
+    (void)show;
     while (*args == ' ')
         ++args;
     while (args[n] && args[n] != ' ' && n < MAX_PATH - 1) {

@@ -76,7 +76,10 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     int len = 0;
     STARTUPINFOA si;
 
-    (void)inst; (void)prev; (void)args; (void)show;
+    (void)inst;
+    (void)prev;
+    (void)args;
+    (void)show;
 
     if (!GetModuleFileNameA(NULL, module, MAX_PATH))
         return 3;

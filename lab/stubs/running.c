@@ -18,14 +18,17 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     HANDLE f;
     DWORD waited;
 
-    (void)inst; (void)prev; (void)args; (void)show;
+    (void)inst;
+    (void)prev;
+    (void)args;
+    (void)show;
     stub_name(NULL, name);
     if (!name[0])
         return 3;
     stub_lab_file(running, name, ".running");
     stub_lab_file(stop, name, ".stop");
-    f = CreateFileA(running, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    f = CreateFileA(running, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, NULL);
     if (f == INVALID_HANDLE_VALUE)
         return 2;
     CloseHandle(f);

@@ -34,8 +34,9 @@ const InstallerText kInstallerTexts[] = {
     {1609, "Handle is in an invalid state."},
     {1610, "Configuration data is corrupt"},
     {1611, "Component qualifier not present."},
-    {1612, "The installation source for this product is not available. Verify that the source exists and that you "
-           "can access it."},
+    {1612,
+     "The installation source for this product is not available. Verify that the source exists and that you "
+     "can access it."},
     {1613, "Installer version does not support database format"},
     {1614, "Product is uninstalled."},
     {1615, "SQL query syntax invalid or unsupported."},
@@ -54,25 +55,29 @@ const InstallerText kInstallerTexts[] = {
     {1629, "Data supplied is of wrong type."},
     {1630, "Data of this type is not supported."},
     {1631, "The Windows Installer service failed to start. Contact your support personnel."},
-    {1632, "The temp folder is either full or inaccessible. Verify that the temp folder exists and that you can "
-           "write to it."},
+    {1632,
+     "The temp folder is either full or inaccessible. Verify that the temp folder exists and that you can "
+     "write to it."},
     {1633, "The platform specified by the Template Summary property is not supported."},
     {1634, "Component not used on this machine"},
     {1635, "Patch package could not be opened"},
     {1636, "Patch package invalid."},
     {1637, "Patch package unsupported"},
-    {1638, "Another version of this product is already installed. Installation of this version cannot continue. To "
-           "configure or remove the existing version of this product, use Add/Remove Programs on the Control "
-           "Panel."},
+    {1638,
+     "Another version of this product is already installed. Installation of this version cannot continue. To "
+     "configure or remove the existing version of this product, use Add/Remove Programs on the Control "
+     "Panel."},
     {1639, "Invalid command line syntax"},
     {1640, "Installation from a Terminal Services client session not permitted for current user."},
     {1641, "The installer has started a reboot. This error code not available on Windows Installer version 1.0."},
-    {1642, "The installer cannot install the upgrade patch because the program being upgraded may be missing or the "
-           "upgrade patch updates a different version of the program. Verify that the program to be upgraded "
-           "exists on your computer and that you have the correct upgrade patch. This error is not returned by "
-           "Windows Installer version 1.0."},
-    {3010, "A reboot is required to complete the install. This does not include installs where the ForceReboot "
-           "action is run. This error code not available on Windows Installer version 1.0."},
+    {1642,
+     "The installer cannot install the upgrade patch because the program being upgraded may be missing or the "
+     "upgrade patch updates a different version of the program. Verify that the program to be upgraded "
+     "exists on your computer and that you have the correct upgrade patch. This error is not returned by "
+     "Windows Installer version 1.0."},
+    {3010,
+     "A reboot is required to complete the install. This does not include installs where the ForceReboot "
+     "action is run. This error code not available on Windows Installer version 1.0."},
 };
 
 }  // namespace
@@ -91,14 +96,14 @@ bool InstallKerberosPackage(const RunFlags& flags, std::string& installerMessage
     // missing by its name rather than guess a folder.
     if (GetProgramDirectory(path)) path += kPackageFileName;
     if (path.empty() || path.size() >= MAX_PATH || !FileExists(path)) {
-        installerMessage = "ERROR the installer file: " + (path.empty() ? std::string(kPackageFileName) : path) +
-                           " is missing.";
+        installerMessage =
+            "ERROR the installer file: " + (path.empty() ? std::string(kPackageFileName) : path) + " is missing.";
         return false;
     }
     INSTALLUILEVEL level = flags.reallySilent ? INSTALLUILEVEL_NONE
-                           : flags.silent     ? static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_BASIC |
-                                                                        INSTALLUILEVEL_PROGRESSONLY)
-                                              : INSTALLUILEVEL_FULL;
+                           : flags.silent
+                               ? static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_PROGRESSONLY)
+                               : INSTALLUILEVEL_FULL;
     // Windows Installer by ordinal (141 and 87), from the system folder only.
     RuntimeLibrary msi = SystemLibrary("msi.dll");
     auto setInternalUi = msi.Find<decltype(&::MsiSetInternalUI)>(MAKEINTRESOURCEA(141));

@@ -83,9 +83,10 @@ void InstallHotfix(const RunFlags& flags) {
     }
     LogInstallerEvent(logText);
     if (!flags.silent)
-        ShowWarning("This program was unable to install the KB892090 hotfix.\n\n"
-                    "Click OK to continue installing Kerberos for Windows.",
-                    "Unable to Install Hotfix");
+        ShowWarning(
+            "This program was unable to install the KB892090 hotfix.\n\n"
+            "Click OK to continue installing Kerberos for Windows.",
+            "Unable to Install Hotfix");
 }
 
 }  // namespace kestrup

@@ -104,9 +104,8 @@ int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
     const RunFlags flags = ParseSwitches(commandLine);
     bool removalDone = false;
 
-    if (!flags.silent &&
-        AskQuestion("This program will install Kerberos for Windows.\n\nDo you want to continue?",
-                    "Install Kerberos for Windows?") == IDNO)
+    if (!flags.silent && AskQuestion("This program will install Kerberos for Windows.\n\nDo you want to continue?",
+                                     "Install Kerberos for Windows?") == IDNO)
         return kExitStopped;
 
     std::string osDescription;
@@ -154,9 +153,8 @@ int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
     std::string installerMessage;
     if (!InstallKerberosPackage(flags, installerMessage)) {
         if (FindNoCase(installerMessage, "User canceled installation.") != 0) return kExitStopped;
-        std::string text =
-            std::string(kFatal) + "The Kerberos for Windows installer failed with the following error:\n\n" +
-            installerMessage;
+        std::string text = std::string(kFatal) +
+                           "The Kerberos for Windows installer failed with the following error:\n\n" + installerMessage;
         ReportFatal(flags, text, text, "Kerberos for Windows Installer Error");
         return kExitStopped;
     }

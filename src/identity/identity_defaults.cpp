@@ -69,8 +69,7 @@ void ConfigureDefaultIdentity() {
     RegWriteString(HKEY_CURRENT_USER, kKerberos5Key, "ccname", principal);
     RegWriteString(HKEY_CURRENT_USER, "Software\\MIT\\NetIDMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters",
                    "LastDefaultIdent", principal);
-    RegWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\MIT\\NetIDMgr\\PluginManager\\Plugins\\AfsCred", "disableafscreds",
-                  1);
+    RegWriteDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\MIT\\NetIDMgr\\PluginManager\\Plugins\\AfsCred", "disableafscreds", 1);
     RegWriteDword(HKEY_CURRENT_USER, "Software\\MIT\\NetIDMgr\\PluginManager\\Plugins\\AfsCred\\Parameters",
                   "AFSEnabled", 0);
     RegWriteDword(HKEY_CURRENT_USER, identityKey, "Sticky", 1);

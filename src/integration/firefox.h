@@ -13,18 +13,18 @@ namespace kestrup {
 // reported to the user; the other profiles and users go on either way.
 enum class ProfileOutcome {
     kRewritten,
-    kPathTooLong,       // a path that does not fit its buffer, never used cut
-    kPathUnusable,      // Path leads to no drive or share, or climbs above its root
-    kNotOnLocalDisk,    // on a share, a removable or a network drive: opening it could authenticate elsewhere
-    kNoPrefsFile,       // the profile has no prefs.js
-    kUnsafeFolder,      // a folder on the way is missing, a link, or not a folder
-    kUnsafeFile,        // profiles.ini or prefs.js is a link, a folder, has a second name, or is 4 GB or more
-    kUnsafeBackup,      // the backup name holds something other than a plain file, or one appeared meanwhile
-    kUnsafeTemporary,   // the temporary name holds something that cannot be removed, or cannot be created
-    kUnreadable,        // reading prefs.js failed, or a line is longer than a preference can be
-    kWriteFailed,       // the temporary file could not be written whole (a full disk, say)
-    kCopyBackFailed,    // prefs.js could not be replaced; it keeps its old contents
-    kOutOfMemory,       // a line too long for the installer's memory; everything was released
+    kPathTooLong,      // a path that does not fit its buffer, never used cut
+    kPathUnusable,     // Path leads to no drive or share, or climbs above its root
+    kNotOnLocalDisk,   // on a share, a removable or a network drive: opening it could authenticate elsewhere
+    kNoPrefsFile,      // the profile has no prefs.js
+    kUnsafeFolder,     // a folder on the way is missing, a link, or not a folder
+    kUnsafeFile,       // profiles.ini or prefs.js is a link, a folder, has a second name, or is 4 GB or more
+    kUnsafeBackup,     // the backup name holds something other than a plain file, or one appeared meanwhile
+    kUnsafeTemporary,  // the temporary name holds something that cannot be removed, or cannot be created
+    kUnreadable,       // reading prefs.js failed, or a line is longer than a preference can be
+    kWriteFailed,      // the temporary file could not be written whole (a full disk, say)
+    kCopyBackFailed,   // prefs.js could not be replaced; it keeps its old contents
+    kOutOfMemory,      // a line too long for the installer's memory; everything was released
 };
 
 struct ProfileReport {

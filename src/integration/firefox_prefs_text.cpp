@@ -323,7 +323,6 @@ std::string MergeLine(const std::string& line, bool& inComment, LineKind& kind) 
     return body.substr(0, statement.begin) + rewritten + body.substr(statement.end) + "\n";
 }
 
-
 }  // namespace
 
 std::string MergeTrustedUrisLine(const std::string& line) {

@@ -141,7 +141,7 @@ void ConfigureUserProfiles(const std::string& profileDirectory, const Compatibil
         const std::string section = "Profile" + IntToText(i);
         char value[MAX_PATH] = {};
         DWORD length = GetPrivateProfileStringA(section.c_str(), "Path", "", value, MAX_PATH, iniPath.c_str());
-        if (length == 0) break;  // the first section without a Path ends the list
+        if (length == 0) break;        // the first section without a Path ends the list
         if (length >= MAX_PATH - 1) {  // possibly cut
             leave(value, ProfileOutcome::kPathTooLong);
             continue;

@@ -144,11 +144,9 @@ ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, InstallingAcco
     // On the NT family the temporary file goes when its handle is closed,
     // whatever happens; nobody can put anything in its place before that.
     const bool ntFamily = IsNtFamily();
-    FileHandle temp(CreateFileA(tempPath.c_str(), GENERIC_READ | GENERIC_WRITE | (ntFamily ? DELETE : 0),
-                                FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
-                                    (ntFamily ? FILE_FLAG_DELETE_ON_CLOSE : 0),
-                                nullptr));
+    FileHandle temp(CreateFileA(
+        tempPath.c_str(), GENERIC_READ | GENERIC_WRITE | (ntFamily ? DELETE : 0), FILE_SHARE_READ, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | (ntFamily ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr));
     if (!temp) return ProfileOutcome::kUnsafeTemporary;
     // Only a temporary file written completely is copied over prefs.js.
     ProfileOutcome outcome = WriteRewrittenPrefs(prefs.get(), temp.get(), account);

@@ -21,10 +21,11 @@ void ConfigureInternetExplorer() {
     // Two passes: each user's hive is loaded once per value.
     WriteEveryUserHiveDword(
         profiles,
-        std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\") + site::kDomain,
+        std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\") +
+            site::kDomain,
         "https", 1);
-    WriteEveryUserHiveDword(profiles, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "EnableNegotiate",
-                            1);
+    WriteEveryUserHiveDword(profiles, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                            "EnableNegotiate", 1);
 }
 
 void SetMsLsaListForAllUsers() {

@@ -42,8 +42,8 @@ bool AddWininitDeletion(const std::string& path, std::string& errorText) {
 
     if (!FileExists(wininitPath)) {
         // CREATE_NEW: a WININIT.INI that appears meanwhile is appended to, never emptied.
-        FileHandle created(CreateFileA(wininitPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle created(
+            CreateFileA(wininitPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (created) {
             bool written = WriteText(created.get(), "[rename]\n");
             if (!FlushAndClose(created) || !written) {

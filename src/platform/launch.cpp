@@ -57,10 +57,9 @@ std::string ResolveCommandProgram(const std::string& commandLine) {
 std::string LastErrorText() {
     DWORD code = GetLastError();
     char* buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     if (length == 0 || !buffer) {
         if (buffer) LocalFree(buffer);
         return IntToText(static_cast<int>(code));
@@ -179,8 +178,7 @@ bool RunCommand(const std::string& commandLine, bool wait, std::string& errorTex
         return false;
     }
     const std::string program = ResolveCommandProgram(commandLine);
-    if (program.empty() ||
-        MultiByteToWideChar(CP_ACP, 0, program.c_str(), -1, application.data(), MAX_PATH) == 0) {
+    if (program.empty() || MultiByteToWideChar(CP_ACP, 0, program.c_str(), -1, application.data(), MAX_PATH) == 0) {
         if (!program.empty()) SetLastError(kErrorFilenameTooLong);
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + LastErrorText();
         return false;
@@ -190,7 +188,8 @@ bool RunCommand(const std::string& commandLine, bool wait, std::string& errorTex
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(application.data(), wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!CreateProcessW(application.data(), wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
         std::string systemText = LastErrorText();  // before any other call changes the last error
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + systemText;
         return false;

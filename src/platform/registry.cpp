@@ -18,8 +18,7 @@ bool OpenForWriting(HKEY root, const std::string& path, KeyHandle& key) {
                            nullptr, key.receive(), nullptr) == ERROR_SUCCESS;
 }
 
-bool WriteValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const void* data,
-                DWORD size) {
+bool WriteValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const void* data, DWORD size) {
     KeyHandle key;
     if (!OpenForWriting(root, path, key)) return false;
     return RegSetValueExA(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;

@@ -60,13 +60,11 @@ std::vector<std::string> ListProfileDirectories() {
     char name[255];
     for (DWORD index = 0; directories.size() < kMaxProfiles; ++index) {
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+        if (RegEnumKeyExA(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         // Short names are the system's own accounts (S-1-5-18 and the like).
         if (length <= 8) continue;
         std::string directory;
-        RegReadString(HKEY_LOCAL_MACHINE, std::string(kProfileListKey) + "\\" + name, "ProfileImagePath",
-                      directory);
+        RegReadString(HKEY_LOCAL_MACHINE, std::string(kProfileListKey) + "\\" + name, "ProfileImagePath", directory);
         // Expanded with the installer's environment, which the user's own
         // variables feed: only a folder on a local fixed disk is taken.
         directory = Expand(directory);

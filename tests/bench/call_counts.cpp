@@ -39,15 +39,16 @@ void AddUser(winsim::Machine& m, int i, int profiles, size_t prefsBytes) {
     std::snprintf(sid, sizeof sid, "S-1-5-21-7-7-7-%04d", 1001 + i);
     std::snprintf(dir, sizeof dir, "C:\\Documents and Settings\\u%03d", i);
     const std::string base = dir;
-    m.SetString(HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\" + sid, "ProfileImagePath", base,
-                winsim::View::k32, REG_EXPAND_SZ);
+    m.SetString(HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\" + sid, "ProfileImagePath", base, winsim::View::k32,
+                REG_EXPAND_SZ);
     m.AddDirectory(base);
     m.AddHiveFile(base + "\\NTUSER.DAT");
     const std::string firefox = base + "\\Application Data\\Mozilla\\Firefox";
     std::string ini;
     for (int p = 0; p < profiles; ++p) {
         const std::string name = "Profiles/p" + std::to_string(p) + ".default";
-        ini += "[Profile" + std::to_string(p) + "]\nName=p" + std::to_string(p) + "\nIsRelative=1\nPath=" + name + "\n\n";
+        ini +=
+            "[Profile" + std::to_string(p) + "]\nName=p" + std::to_string(p) + "\nIsRelative=1\nPath=" + name + "\n\n";
         m.AddFile(firefox + "\\Profiles\\p" + std::to_string(p) + ".default\\prefs.js", PrefsText(prefsBytes));
     }
     m.AddFile(firefox + "\\profiles.ini", ini);
@@ -81,8 +82,10 @@ void PerUser(int users) {
     kestrup::ConfigureFirefoxProfiles();
     kestrup::ConfigureInternetExplorer();
     kestrup::SetMsLsaListForAllUsers();
-    std::printf("Per local user (%d users, each with its own hive and two profiles of 100 KB; Firefox, "
-                "Internet Explorer and MsLsaList):\n\n", users);
+    std::printf(
+        "Per local user (%d users, each with its own hive and two profiles of 100 KB; Firefox, "
+        "Internet Explorer and MsLsaList):\n\n",
+        users);
     std::printf("| calls per user | count |\n|---|---:|\n");
     std::printf("| hive loads | %.1f |\n", HiveLoads(m) / double(users));
     std::printf("| all Win32 calls | %.1f |\n", Total(m) / double(users));
@@ -109,7 +112,8 @@ void LargePrefs(size_t bytes) {
 }
 
 void EventLog() {
-    std::printf("One installer event-log write:\n\n| log before | registry calls | all Win32 calls |\n|---|---:|---:|\n");
+    std::printf(
+        "One installer event-log write:\n\n| log before | registry calls | all Win32 calls |\n|---|---:|---:|\n");
     for (int values : {0, 1000}) {
         winsim::Machine m;
         for (int i = 0; i < values; ++i)

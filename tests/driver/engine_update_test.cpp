@@ -123,8 +123,7 @@ TEST_F(EngineUpdateTest, RedistributableByWindows) {
         }
         EXPECT_EQ(outcome, EngineUpdate::kRestartRequested) << c.description;
         ASSERT_EQ(m.started.size(), 1u) << c.description;
-        EXPECT_EQ(m.started[0].commandLine,
-                  std::string("\"") + kProgramDir + c.program + "\" /quiet /norestart");
+        EXPECT_EQ(m.started[0].commandLine, std::string("\"") + kProgramDir + c.program + "\" /quiet /norestart");
         EXPECT_EQ(m.started[0].showWindow, SW_SHOWNORMAL);
         EXPECT_EQ(m.exitWindowsRequests.size(), 1u);
     });
@@ -150,7 +149,8 @@ TEST_F(EngineUpdateTest, RestartQuestion) {
     struct Case {
         int answer;
         EngineUpdate outcome;
-    } cases[] = {{IDYES, EngineUpdate::kRestartRequested}, {IDNO, EngineUpdate::kRestartDeclined},
+    } cases[] = {{IDYES, EngineUpdate::kRestartRequested},
+                 {IDNO, EngineUpdate::kRestartDeclined},
                  {0, EngineUpdate::kRestartDeclined}};
     for (RunFlags flags : {RunFlags{}, RunFlags{true, false, false}}) {  // asked with and without /Silent
         for (const Case& c : cases) {

@@ -72,9 +72,9 @@ TEST_F(OsClassTest, ServicePackNumber) {
         {"Windows 2000   Ver 5.0 (2195)", 0},
         {"Windows XP  Service Pack 1a Ver 5.1 (2600)", 1},
         {"Windows XP  service pack 3 Ver 5.1 (2600)", 3},
-        {"Windows XP  Service Pack 2", 0},      // no blank after the number
-        {"Windows XP  Service Pack", 0},        // nothing after the words
-        {"Windows XP  Service Pack x2 Ver", 0}, // not a digit
+        {"Windows XP  Service Pack 2", 0},       // no blank after the number
+        {"Windows XP  Service Pack", 0},         // nothing after the words
+        {"Windows XP  Service Pack x2 Ver", 0},  // not a digit
         {"Service Pack 12 Ver", 12},
     };
     for (const Case& c : cases) EXPECT_EQ(ServicePackNumber(c.text), c.expected) << c.text;

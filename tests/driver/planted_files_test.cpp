@@ -49,7 +49,8 @@ public:  // the helpers are also called from table lambdas
                               "EnumProcesses", "KCGetUserName", "UnInstallLoopBack"})
             exports[e] = reinterpret_cast<FARPROC>(&Planted);
         m.AddLibrary(folder + name, exports);
-        for (WORD ordinal : {87, 141, 189}) m.libraries[folder + name].ordinals[ordinal] = reinterpret_cast<FARPROC>(&Planted);
+        for (WORD ordinal : {87, 141, 189})
+            m.libraries[folder + name].ordinals[ordinal] = reinterpret_cast<FARPROC>(&Planted);
         m.AddProgram(folder + name);
     }
     bool Loaded(const std::string& path) {
@@ -113,7 +114,8 @@ TEST_F(PlantedFilesTest, PlantedLibrariesAndProgramsAreNeverUsed) {
     };
     std::vector<std::pair<const Case*, std::string>> rows;
     for (const Case& c : cases)
-        for (const std::string folder : {std::string(kProgramDir), std::string(kCurrentDir)}) rows.push_back({&c, folder});
+        for (const std::string folder : {std::string(kProgramDir), std::string(kCurrentDir)})
+            rows.push_back({&c, folder});
     ForEachRow(rows, [&](const std::pair<const Case*, std::string>& row) {
         const Case& c = *row.first;
         const std::string& folder = row.second;

@@ -23,8 +23,8 @@ TEST_F(PrerequisitesTest, CalendarVersions) {
     struct Case {
         const char* version;
         bool dialog;
-    } cases[] = {{"9.0.4", true}, {"10.1.2", false}, {"7", false}, {"abc.1", true}, {"9", false},
-                 {"10.0", false}, {" 9.5", true}, {"", false}};
+    } cases[] = {{"9.0.4", true}, {"10.1.2", false}, {"7", false},   {"abc.1", true},
+                 {"9", false},    {"10.0", false},   {" 9.5", true}, {"", false}};
     for (const Case& c : cases) {
         SetCalendar(c.version);
         size_t shown = m.dialogs.size();

@@ -23,8 +23,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string prefs = "C:\\Documents and Settings\\alice\\Application Data\\Mozilla\\Firefox\\Profiles\\"
-                              "check.default\\prefs.js";
+    const std::string prefs =
+        "C:\\Documents and Settings\\alice\\Application Data\\Mozilla\\Firefox\\Profiles\\"
+        "check.default\\prefs.js";
     try {
         winsim::Machine m;
         m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, 2);

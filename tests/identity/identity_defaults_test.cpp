@@ -84,7 +84,9 @@ TEST_F(IdentityDefaultsTest, EarlierSettingsStopTheWrites) {
         {"ccname names the principal (an interrupted earlier run)",
          [](Machine& m) { m.SetString(HKEY_CURRENT_USER, kKerberos5, "ccname", Site("alice")); }},
         {"ccname in other case",
-         [](Machine& m) { m.SetString(HKEY_CURRENT_USER, kKerberos5, "ccname", "ALICE@" + winsim::UpperAscii(site::kDomain)); }},
+         [](Machine& m) {
+             m.SetString(HKEY_CURRENT_USER, kKerberos5, "ccname", "ALICE@" + winsim::UpperAscii(site::kDomain));
+         }},
         {"marker in other case",
          [](Machine& m) { m.SetDword(HKEY_CURRENT_USER, kMarkerKey, winsim::UpperAscii(Site("alice")), 1); }},
         {"marker that merely contains the principal",

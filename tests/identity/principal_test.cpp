@@ -66,8 +66,7 @@ TEST_F(PrincipalTest, KlistOutputParsing) {
         {"last line without line end", "Ticket cache: API:x\r\nDefault principal: alice", "alice"},
         {"last line with realm, no line end", "Default principal: alice@HALVERN.EDU", "alice"},
         // Longer than any line buffer: the name is kept whole, not cut or split.
-        {"very long line", "Default principal: " + std::string(3000, 'n') + "@HALVERN.EDU\r\n",
-         std::string(3000, 'n')},
+        {"very long line", "Default principal: " + std::string(3000, 'n') + "@HALVERN.EDU\r\n", std::string(3000, 'n')},
         {"label after a long run", std::string(2040, ' ') + "Default principal: carol@X\r\n", "carol"},
         // More than a pipe holds: read while klist.exe still writes. 1 MB is more
         // than is kept; a principal within the first 64 KB still counts.
@@ -208,11 +207,11 @@ TEST(PlausiblePrincipalTest, Rules) {
         std::string text;
         bool plausible;
     } cases[] = {
-        {"a@b.edu", true},                              // 7 characters, the shortest
-        {"@b.edu", false},                              // 6, and begins with "@"
-        {"@bcdef.edu", false},                          // begins with "@"
-        {std::string(52, 'a') + "@halvern.edu", true},  // 64
-        {std::string(53, 'a') + "@halvern.edu", false}, // 65
+        {"a@b.edu", true},                               // 7 characters, the shortest
+        {"@b.edu", false},                               // 6, and begins with "@"
+        {"@bcdef.edu", false},                           // begins with "@"
+        {std::string(52, 'a') + "@halvern.edu", true},   // 64
+        {std::string(53, 'a') + "@halvern.edu", false},  // 65
         {"a@b.EDU", false},
         {"a@b.com", true},
         {"a@b.org", true},

@@ -81,7 +81,6 @@ public:  // also used from table lambdas
         }
         return outcomes;
     }
-
 };
 
 // ---- one trusted-URIs line ------------------------------------------------------
@@ -125,8 +124,8 @@ TEST_F(FirefoxTest, MergeOfLinesNotInFirefoxsOwnFormKeepsTheListAndStaysWellForm
          "  " + merged + "\n"},
         {"a comment before it", "/* site */ user_pref(\"network.negotiate-auth.trusted-uris\", \"a.org\");\n",
          "/* site */ " + merged + "\n"},
-        {"blanks inside the parentheses",
-         "user_pref( \"network.negotiate-auth.trusted-uris\" , \"a.org\" );\n", merged + "\n"},
+        {"blanks inside the parentheses", "user_pref( \"network.negotiate-auth.trusted-uris\" , \"a.org\" );\n",
+         merged + "\n"},
         {"blank before the comma", "user_pref(\"network.negotiate-auth.trusted-uris\" ,\"a.org\");\n", merged + "\n"},
         {"a comment after it", kTrusted + "a.org\"); // mine\n", merged + " // mine\n"},
         {"a second statement after it", kTrusted + "a.org\"); user_pref(\"x\", 1);\n",
@@ -134,11 +133,9 @@ TEST_F(FirefoxTest, MergeOfLinesNotInFirefoxsOwnFormKeepsTheListAndStaysWellForm
         {"single quotes", "user_pref(\"network.negotiate-auth.trusted-uris\", 'a.org');\n", merged + "\n"},
         {"single quotes holding a double quote", "user_pref(\"network.negotiate-auth.trusted-uris\", 'a\"b');\n",
          kTrusted + "a\\\"b, " + D + "\");\n"},
-        {"empty value, blanks before", " user_pref(\"network.negotiate-auth.trusted-uris\", \"\");\n",
-         " " + kDefault},
-        {"already listed, blanks before", "  user_pref(\"network.negotiate-auth.trusted-uris\", \"a.org, " + D +
-                                              "\");\n",
-         ""},
+        {"empty value, blanks before", " user_pref(\"network.negotiate-auth.trusted-uris\", \"\");\n", " " + kDefault},
+        {"already listed, blanks before",
+         "  user_pref(\"network.negotiate-auth.trusted-uris\", \"a.org, " + D + "\");\n", ""},
         // Firefox's blanks are space, tab, CR, LF, form feed and vertical tab.
         {"indented with a tab", "\t" + kTrusted + "a.org\");\n", "\t" + merged + "\n"},
         {"tabs between the tokens", "user_pref(\t\"network.negotiate-auth.trusted-uris\",\t\"a.org\"\t);\n",
@@ -149,14 +146,13 @@ TEST_F(FirefoxTest, MergeOfLinesNotInFirefoxsOwnFormKeepsTheListAndStaysWellForm
         // Of two statements on one line Firefox applies the last.
         {"two statements on a line, the last merged", kTrusted + "a.org\"); " + kTrusted + "b.org\");\n",
          kTrusted + "a.org\"); " + kTrusted + "b.org, " + D + "\");\n"},
-        {"two statements on a line, the last listing it", kTrusted + "a.org\"); " + kTrusted + D + ", b.org\");\n",
-         ""},
+        {"two statements on a line, the last listing it", kTrusted + "a.org\"); " + kTrusted + D + ", b.org\");\n", ""},
         {"commented out with //", "// " + kTrusted + "a.org\");\n", ""},
         {"commented out with #", "# " + kTrusted + "a.org\");\n", ""},
         {"inside a block comment", "/* " + kTrusted + "a.org\"); */\n", ""},
         {"not readable", kTrusted + "a.org\n", ""},
-        {"another preference naming it", "user_pref(\"x\", \"user_pref(\\\"network.negotiate-auth.trusted-uris\\\"\");\n",
-         ""},
+        {"another preference naming it",
+         "user_pref(\"x\", \"user_pref(\\\"network.negotiate-auth.trusted-uris\\\"\");\n", ""},
     };
     for (const Case& c : cases) {
         const std::string expected = c.expected.empty() ? c.line : c.expected;
@@ -176,11 +172,9 @@ TEST_F(FirefoxTest, RewriteOfWholeFiles) {
         std::string accountDomain = "KESTRUP-PC";
     } cases[] = {
         {"empty file", "", kDefault + kSspi},
-        {"Firefox's file without the preferences",
-         kFirefoxHeader + "user_pref(\"browser.startup.page\", 3);\n",
+        {"Firefox's file without the preferences", kFirefoxHeader + "user_pref(\"browser.startup.page\", 3);\n",
          kFirefoxHeader + "user_pref(\"browser.startup.page\", 3);\n" + kDefault + kSspi},
-        {"two trusted-URIs lines, both merged",
-         kTrusted + "a.org\");\nuser_pref(\"b\", 1);\n" + kTrusted + "\");\n",
+        {"two trusted-URIs lines, both merged", kTrusted + "a.org\");\nuser_pref(\"b\", 1);\n" + kTrusted + "\");\n",
          kTrusted + "a.org, " + D + "\");\nuser_pref(\"b\", 1);\n" + kDefault + kSspi},
         {"SSPI true only", "user_pref(\"network.auth.use-sspi\", true);\n",
          "user_pref(\"network.auth.use-sspi\", true);\n" + kDefault + kSspi},
@@ -264,8 +258,7 @@ TEST_F(FirefoxTest, FailedWritesLeavePrefsAsItWas) {
         ProfileOutcome why;
     } cases[] = {
         // The backup is there already: the space goes to the temporary file, which fills the disk half-way.
-        {"disk full half-way", [&] { m.diskSpace = static_cast<long long>(rewritten.size() / 2); },
-         Why::kWriteFailed},
+        {"disk full half-way", [&] { m.diskSpace = static_cast<long long>(rewritten.size() / 2); }, Why::kWriteFailed},
         {"flush or close fails", [&] { m.flushFails = true; }, Why::kWriteFailed},
         // Room for the temporary file, not for prefs.js to grow by the difference as well.
         {"no room to copy back",
@@ -314,8 +307,18 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
         std::function<void()> plant;
         ProfileOutcome why;  // kRewritten: the plain prefs.js is still rewritten
     } cases[] = {
-        {"symbolic link at prefs.js", [&] { m.RemoveFile(prefs); m.AddLink(prefs, kVictim); }, Why::kUnsafeFile},
-        {"hard link at prefs.js", [&] { m.RemoveFile(prefs); m.AddHardLink(prefs, kVictim); }, Why::kUnsafeFile},
+        {"symbolic link at prefs.js",
+         [&] {
+             m.RemoveFile(prefs);
+             m.AddLink(prefs, kVictim);
+         },
+         Why::kUnsafeFile},
+        {"hard link at prefs.js",
+         [&] {
+             m.RemoveFile(prefs);
+             m.AddHardLink(prefs, kVictim);
+         },
+         Why::kUnsafeFile},
         {"symbolic link at the backup", [&] { m.AddLink(backup, kVictim); }, Why::kUnsafeBackup},
         {"link to a missing file at the backup", [&] { m.AddLink(backup, elsewhere + "\\new.ini"); },
          Why::kUnsafeBackup},
@@ -344,14 +347,16 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
         EXPECT_EQ(Data(kVictim), "victim") << c.what;
         if (rewritten) EXPECT_EQ(m.LinkCount(kVictim), 1) << c.what;
         EXPECT_FALSE(m.FindFile(elsewhere + "\\new.ini")) << c.what;
-        if (winsim::FileEntry* theirs = m.FindFile(elsewhere + "\\prefs.js")) EXPECT_EQ(theirs->data, "theirs") << c.what;
+        if (winsim::FileEntry* theirs = m.FindFile(elsewhere + "\\prefs.js"))
+            EXPECT_EQ(theirs->data, "theirs") << c.what;
         EXPECT_FALSE(m.FindFile(elsewhere + "\\prefs.js.BACKUP")) << c.what;
         EXPECT_FALSE(m.FindFile(elsewhere + "\\prefs.js.TEMP")) << c.what;
         winsim::FileEntry* plain = m.FindFile(prefs);
         if (plain && plain->linkTarget.empty() && plain->path == prefs)
             EXPECT_EQ(plain->data, rewritten ? CrLf("mine\n" + kDefault + kSspi) : "mine\n") << c.what;
         // Start the next case afresh.
-        for (const std::string& p : {prefs, backup, temp, std::string(kVictim), elsewhere + "\\prefs.js"}) m.RemoveFile(p);
+        for (const std::string& p : {prefs, backup, temp, std::string(kVictim), elsewhere + "\\prefs.js"})
+            m.RemoveFile(p);
         m.RemoveFile(profile);
         m.AddDirectory(profile);
     }
@@ -402,7 +407,8 @@ TEST_F(FirefoxTest, ProfilePathForms) {
               "[Profile8]\r\nPath=H:\\net\r\n"
               "[Profile9]\r\nIsRelative=0\r\nPath=C:\\Local Profiles\\last\r\n"
               "[Profile10]\r\nPath=C:\\..\\above\r\n"
-              "[Profile11]\r\nPath=" + longFolder + "\r\n");
+              "[Profile11]\r\nPath=" +
+                  longFolder + "\r\n");
     const std::string last = "C:\\Local Profiles\\last\\prefs.js";
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) m.AddFile(p, "");
     for (const std::string& p : refused) m.AddFile(p, "theirs");
@@ -514,17 +520,26 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
              prefs(roaming + below + "x.default\\prefs.js", false);
              leftAlone(profile + "\\Application Data\\Mozilla\\Firefox\\profiles.ini", Why::kUnsafeFolder);
          }},
-        {"Windows Vista, three users", 6, 0, 6002, [&] { threeNt6Users({"ann", "ben", "cal"}); }},
-        {"Windows 7, three users", 6, 1, 7601, [&] { threeNt6Users({"dan", "eve", "fay"}); }},
+        {"Windows Vista, three users", 6, 0, 6002,
+         [&] {
+             threeNt6Users({"ann", "ben", "cal"});
+         }},
+        {"Windows 7, three users", 6, 1, 7601,
+         [&] {
+             threeNt6Users({"dan", "eve", "fay"});
+         }},
         {"Windows 10 as a program without a manifest sees it", 6, 2, 9200,
-         [&] { threeNt6Users({"gus", "hal", "ivy"}); }},
+         [&] {
+             threeNt6Users({"gus", "hal", "ivy"});
+         }},
         {"absolute paths through Application Data and C:\\Documents and Settings", 6, 1, 7601,
          [&] {
              const std::string roaming =
-                 nt6User("jo", "[Profile0]\r\nPath=C:\\Users\\jo\\Application Data\\Mozilla\\Firefox\\Profiles\\a\r\n"
-                               "[Profile1]\r\nPath=C:\\Documents and Settings\\jo\\Application Data\\Mozilla\\"
-                               "Firefox\\Profiles\\b\r\n"
-                               "[Profile2]\r\nPath=C:/Documents and Settings/jo/Desktop/c\r\n");
+                 nt6User("jo",
+                         "[Profile0]\r\nPath=C:\\Users\\jo\\Application Data\\Mozilla\\Firefox\\Profiles\\a\r\n"
+                         "[Profile1]\r\nPath=C:\\Documents and Settings\\jo\\Application Data\\Mozilla\\"
+                         "Firefox\\Profiles\\b\r\n"
+                         "[Profile2]\r\nPath=C:/Documents and Settings/jo/Desktop/c\r\n");
              for (const char* name : {"a", "b"}) prefs(roaming + below + name + "\\prefs.js", true);
              prefs("C:\\Users\\jo\\Desktop\\c\\prefs.js", true);
          }},
@@ -539,10 +554,12 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
         {"paths through the other compatibility junctions are refused", 6, 1, 7601,
          [&] {
              m.AddNt6Profile("C:\\Users\\ann");  // another user's folders, named through her junction
-             nt6User("lee", "[Profile0]\r\nPath=C:\\Users\\lee\\Local Settings\\Firefox\\p\r\n"
-                            "[Profile1]\r\nPath=C:\\Users\\lee\\AppData\\Local\\Application Data\\Firefox\\q\r\n"
-                            "[Profile2]\r\nPath=C:\\Users\\ann\\Application Data\\Mozilla\\Firefox\\Profiles\\r\r\n");
-             for (const char* name : {"p", "q"}) prefs(std::string("C:\\Users\\lee\\AppData\\Local\\Firefox\\") + name + "\\prefs.js", false);
+             nt6User("lee",
+                     "[Profile0]\r\nPath=C:\\Users\\lee\\Local Settings\\Firefox\\p\r\n"
+                     "[Profile1]\r\nPath=C:\\Users\\lee\\AppData\\Local\\Application Data\\Firefox\\q\r\n"
+                     "[Profile2]\r\nPath=C:\\Users\\ann\\Application Data\\Mozilla\\Firefox\\Profiles\\r\r\n");
+             for (const char* name : {"p", "q"})
+                 prefs(std::string("C:\\Users\\lee\\AppData\\Local\\Firefox\\") + name + "\\prefs.js", false);
              prefs("C:\\Users\\ann\\AppData\\Roaming" + below + "r\\prefs.js", false);
              for (const char* path : {"C:\\Users\\lee\\Local Settings\\Firefox\\p\\prefs.js",
                                       "C:\\Users\\lee\\AppData\\Local\\Application Data\\Firefox\\q\\prefs.js",

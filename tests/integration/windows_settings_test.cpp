@@ -20,7 +20,8 @@ protected:
     WindowsSettingsTest() {
         for (const char* user : {"alice", "bob", "carol"}) {
             std::string dir = std::string("C:\\Documents and Settings\\") + user;
-            m.SetString(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\S-1-5-21-1-2-3-" + user, "ProfileImagePath", dir);
+            m.SetString(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\S-1-5-21-1-2-3-" + user, "ProfileImagePath",
+                        dir);
             m.AddHiveFile(dir + "\\NTUSER.DAT", std::string(user) == "alice");  // alice runs the installer
         }
     }
@@ -114,9 +115,7 @@ protected:
     void AddProcess(const std::string& exe, bool accessDenied = false) {
         m.processes.push_back({static_cast<DWORD>(100 + m.processes.size() * 4), "C:\\Apps\\" + exe, accessDenied});
     }
-    bool IeConfigured() {
-        return m.HasValue(HKEY_CURRENT_USER, kInternetSettings, "EnableNegotiate");
-    }
+    bool IeConfigured() { return m.HasValue(HKEY_CURRENT_USER, kInternetSettings, "EnableNegotiate"); }
     bool KdcNamesWritten() {
         return m.FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Lsa\\Kerberos\\Domains") != nullptr;
     }
@@ -134,7 +133,8 @@ TEST_F(BrowserCheckTest, RunningBrowsersAreWarnedAboutThenConfigured) {
     m.Answer("Kerberos for Windows Installer", IDOK);
     ConfigureBrowsersAndLsa(false);
     ASSERT_EQ(m.boxes.size(), 1u);
-    EXPECT_EQ(m.boxes[0].text, "To complete the installation of Kerberos for Windows, please shut down Internet Explorer.");
+    EXPECT_EQ(m.boxes[0].text,
+              "To complete the installation of Kerberos for Windows, please shut down Internet Explorer.");
     EXPECT_EQ(m.boxes[0].style, static_cast<UINT>(MB_OK | MB_ICONWARNING | MB_TOPMOST));
     EXPECT_TRUE(IeConfigured());
 
@@ -155,7 +155,8 @@ TEST_F(BrowserCheckTest, ReallySilentLeavesRunningBrowsersAlone) {
     EXPECT_TRUE(m.boxes.empty());
     EXPECT_FALSE(IeConfigured());
     EXPECT_TRUE(KdcNamesWritten());
-    EXPECT_EQ(HiveDword("bob", "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters", "MsLsaList"), 1u);
+    EXPECT_EQ(HiveDword("bob", "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters", "MsLsaList"),
+              1u);
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ TEST_F(AccountTest, UserAndDomainFailuresLeaveBothEmpty) {
         std::function<void(Machine&)> arrange;
     } cases[] = {
         {"no network user", [](Machine& m) { m.logonUserError = ERROR_NO_NETWORK; }},
-        {"user name longer than its buffer", [](Machine& m) {
+        {"user name longer than its buffer",
+         [](Machine& m) {
              m.logonUser = std::string(255, 'u');
              m.accounts[m.logonUser] = winsim::Account{"KESTRUP-PC"};
          }},

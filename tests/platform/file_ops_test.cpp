@@ -49,7 +49,8 @@ TEST_F(FileOpsTest, DeleteOfReadOnlyFileNotInUseIsImmediate) {
 TEST_F(FileOpsTest, FileInUseOnNtIsDeletedAtTheNextStart) {
     UseWindowsXp();
     m.AddFile("C:\\Data\\busy.txt", "x");
-    FileHandle other(CreateFileA("C:\\Data\\busy.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    FileHandle other(
+        CreateFileA("C:\\Data\\busy.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(other);
     std::string error = "stale";
     bool deferred = false;
@@ -94,7 +95,8 @@ TEST_F(FileOpsTest, Windows95FamilyAppendsToAnExistingWininit) {
     // A path with no short form is written as it is.
     EXPECT_TRUE(DeleteFileOrDefer("C:\\Gone\\file.txt", error, deferred));
     EXPECT_TRUE(deferred);
-    EXPECT_EQ(m.FindFile(kWininit)->data, "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\nNUL=C:\\Gone\\file.txt\r\n");
+    EXPECT_EQ(m.FindFile(kWininit)->data,
+              "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\nNUL=C:\\Gone\\file.txt\r\n");
 }
 
 TEST_F(FileOpsTest, WininitWhoseLastLineHasNoLineEndIsEndedFirst) {

@@ -61,8 +61,8 @@ TEST_F(LaunchTest, OverlongCommandLineIsRefusedWhole) {
     EXPECT_FALSE(RunCommand(command, true, error));
     EXPECT_TRUE(m.started.empty());
     EXPECT_TRUE(m.startFailures.empty());  // refused before Windows was asked
-    EXPECT_EQ(error, "Unable to run the program: " + command +
-                         " Error Message: The filename or extension is too long.");
+    EXPECT_EQ(error,
+              "Unable to run the program: " + command + " Error Message: The filename or extension is too long.");
 }
 
 TEST_F(LaunchTest, UnquotedBlanksLetWindowsRunAPrefix) {

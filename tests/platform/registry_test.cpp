@@ -56,7 +56,7 @@ TEST_F(RegistryTest, ReadExpandsEveryTypeOfText) {
 }
 
 TEST_F(RegistryTest, ValuesBeyondTheLimitReadAsAbsent) {
-    m.SetString(HKEY_CURRENT_USER, "K", "Fits", std::string(4095, 'a'));   // 4096 bytes with terminator
+    m.SetString(HKEY_CURRENT_USER, "K", "Fits", std::string(4095, 'a'));     // 4096 bytes with terminator
     m.SetString(HKEY_CURRENT_USER, "K", "TooLong", std::string(4096, 'a'));  // 4097 bytes
     m.SetBinary(HKEY_CURRENT_USER, "K", "Unterminated", REG_SZ, std::vector<BYTE>(4096, 'b'));
     std::string out;

@@ -21,7 +21,8 @@ protected:
     }
 
     // Every line with whether it ended with a line feed.
-    std::vector<std::pair<std::string, bool>> Lines(const std::string& data, size_t maxLine = 0, bool* failed = nullptr) {
+    std::vector<std::pair<std::string, bool>> Lines(const std::string& data, size_t maxLine = 0,
+                                                    bool* failed = nullptr) {
         m.AddFile(kFile, data);
         FileHandle file = Open(GENERIC_READ);
         LineReader reader;
@@ -115,7 +116,7 @@ TEST_F(TextFileTest, WriterGathersLinesIntoFewCheckedWrites) {
             expected += "user_pref(\"some.preference\", 1);\r\n";
         }
         EXPECT_EQ(FinishWriting(writer), c.ok) << c.what;
-        EXPECT_EQ(allTaken, c.ok) << c.what;  // a failure is answered by the write that met it, and sticks
+        EXPECT_EQ(allTaken, c.ok) << c.what;               // a failure is answered by the write that met it, and sticks
         EXPECT_LE(m.CallCount("WriteFile"), 7) << c.what;  // 370,000 bytes in pieces of 64 KB
         if (c.ok) EXPECT_EQ(m.FindFile(kFile)->data, expected) << c.what;
         if (!c.ok) EXPECT_EQ(m.FindFile(kFile)->data.size(), 100000u) << c.what;  // nothing after the failure

@@ -24,10 +24,10 @@ TEST_F(TextTest, FindNoCasePositions) {
         {"", "a", 0},
         {"abc", "abcd", 0},
         {"x /reallysilent y", "/ReallySilent", 3},
-        {"\xe9t\xe9", "\xc9T\xc9", 1},  // accented letters of the code page fold too
-        {"aXbxc", "xc", 4},             // the first occurrence, not the first partial match
+        {"\xe9t\xe9", "\xc9T\xc9", 1},      // accented letters of the code page fold too
+        {"aXbxc", "xc", 4},                 // the first occurrence, not the first partial match
         {"caf\xe9 au lait", "CAF\xc9", 1},  // plain text, accented pattern
-        {"a{b", "A[B", 0},               // only letters fold
+        {"a{b", "A[B", 0},                  // only letters fold
     };
     for (const Case& c : cases) EXPECT_EQ(FindNoCase(c.text, c.pattern), c.expected) << c.text << " / " << c.pattern;
 }

@@ -27,9 +27,7 @@ protected:
     void AddEntry(const std::string& key, const std::string& displayName, View view = View::k32) {
         m.SetString(HKEY_LOCAL_MACHINE, EntryPath(key), "DisplayName", displayName, view);
     }
-    void RemoveEntry(const std::string& key) {
-        m.FindKey(HKEY_LOCAL_MACHINE, kUninstallRoot)->subkeys.erase(key);
-    }
+    void RemoveEntry(const std::string& key) { m.FindKey(HKEY_LOCAL_MACHINE, kUninstallRoot)->subkeys.erase(key); }
     bool HasEntry(const std::string& key) { return m.FindKey(HKEY_LOCAL_MACHINE, EntryPath(key)) != nullptr; }
 
     // A Windows Installer product whose removal answers result and, on success, takes its entry.
@@ -48,14 +46,16 @@ protected:
                                    if (removesEntry) RemoveEntry(key);
                                }});
     }
-    void AddLoopback() { m.AddLibrary(kLoopback, {{"UnInstallLoopBack", reinterpret_cast<FARPROC>(&UnInstallLoopBackStub)}}); }
+    void AddLoopback() {
+        m.AddLibrary(kLoopback, {{"UnInstallLoopBack", reinterpret_cast<FARPROC>(&UnInstallLoopBackStub)}});
+    }
 };
 
 TEST_F(RemovalTest, DisplayNamesMustBeginWithThePattern) {
-    AddEntry("A", "Old PC-Tessel");       // the pattern later in the name
+    AddEntry("A", "Old PC-Tessel");  // the pattern later in the name
     AddEntry("B", "Some tool");
-    AddEntry("C", "pc-TESSEL 2.0");       // capitals do not matter
-    AddEntry("D", "PC-Tessel 3.0");       // a later match loses
+    AddEntry("C", "pc-TESSEL 2.0");                         // capitals do not matter
+    AddEntry("D", "PC-Tessel 3.0");                         // a later match loses
     m.CreateKey(HKEY_LOCAL_MACHINE, EntryPath("0NoName"));  // no DisplayName: skipped
     std::string key;
     EXPECT_TRUE(FindTesselPackage(key));
@@ -183,7 +183,7 @@ TEST_F(RemovalTest, AfsProductDrivesLoopbackAndRestart) {
         EXPECT_EQ(m.connectionCancels[i].flags, static_cast<DWORD>(CONNECT_UPDATE_PROFILE));
         EXPECT_FALSE(m.connectionCancels[i].force);
     }
-    EXPECT_FALSE(m.drives.count('K'));  // no longer remembered
+    EXPECT_FALSE(m.drives.count('K'));                                   // no longer remembered
     EXPECT_EQ(m.driveQueries, (std::vector<char>{'H', 'I', 'J', 'K'}));  // local and removable drives never asked
     EXPECT_EQ(g_loopbackCalls, 1);
     EXPECT_EQ(std::count(m.libraryLoads.begin(), m.libraryLoads.end(), kLoopback), 1);

@@ -75,8 +75,7 @@ protected:
     }
 
     std::optional<std::string> LogEntry(const std::string& name) {
-        const winsim::RegValue* v =
-            m.GetValue(HKEY_LOCAL_MACHINE, "Software\\Halvern\\Kestrup\\InstallerLog", name);
+        const winsim::RegValue* v = m.GetValue(HKEY_LOCAL_MACHINE, "Software\\Halvern\\Kestrup\\InstallerLog", name);
         if (!v) return std::nullopt;
         return v->text();
     }

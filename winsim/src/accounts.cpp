@@ -12,7 +12,6 @@ using winsim::Machine;
 
 namespace {
 
-
 // "S-1-5-21-a-b-c-rid" as Windows lays a SID out in memory: revision, count of
 // sub-authorities, the 48-bit authority big-endian, the sub-authorities little-endian.
 std::vector<BYTE> SidBytes(const std::string& text) {
@@ -76,8 +75,8 @@ BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID S
         name = name.substr(slash + 1);
     }
     auto it = m.accounts.find(name);
-    if (it == m.accounts.end() || (slash != std::string::npos && winsim::UpperAscii(domain) !=
-                                                                      winsim::UpperAscii(it->second.domain)))
+    if (it == m.accounts.end() ||
+        (slash != std::string::npos && winsim::UpperAscii(domain) != winsim::UpperAscii(it->second.domain)))
         return fail(ERROR_NONE_MAPPED);
     const Account& account = it->second;
     std::vector<BYTE> sid = SidBytes(account.sid);

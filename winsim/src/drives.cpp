@@ -11,7 +11,6 @@ using winsim::Machine;
 
 namespace {
 
-
 // The drive letter of "X:" or "X:\", or 0.
 char DriveLetter(LPCSTR name) {
     if (!name || !std::isalpha(static_cast<unsigned char>(name[0])) || name[1] != ':') return 0;
@@ -29,7 +28,7 @@ UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
         root = root.substr(4);
     else if (root.rfind("\\\\", 0) == 0)
         return root.size() > 2 && root.back() == '\\' && root.find('\\', 2) < root.size() - 1 ? DRIVE_REMOTE
-                                                                                             : DRIVE_NO_ROOT_DIR;
+                                                                                              : DRIVE_NO_ROOT_DIR;
     char letter = DriveLetter(root.c_str());
     auto it = m.drives.find(letter);
     return it == m.drives.end() ? DRIVE_NO_ROOT_DIR : it->second.type;

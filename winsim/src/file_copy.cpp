@@ -11,7 +11,6 @@ using winsim::Machine;
 
 namespace {
 
-
 BOOL Fail(Machine& m, DWORD error) {
     m.lastError = error;
     return FALSE;
@@ -39,7 +38,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     FileEntry* source = Reach(m, lpExistingFileName ? lpExistingFileName : "", sourcePath);
     if (!source) return Fail(m, ERROR_FILE_NOT_FOUND);
     if (source->directory) return Fail(m, ERROR_ACCESS_DENIED);
-    if (winsim::Inside(m).FileSharingConflict(sourcePath, GENERIC_READ, FILE_SHARE_READ, false)) return Fail(m, ERROR_SHARING_VIOLATION);
+    if (winsim::Inside(m).FileSharingConflict(sourcePath, GENERIC_READ, FILE_SHARE_READ, false))
+        return Fail(m, ERROR_SHARING_VIOLATION);
     const std::string data = source->data;
     const DWORD attributes = source->attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT;
 
@@ -48,7 +48,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         if (bFailIfExists) return Fail(m, ERROR_FILE_EXISTS);
         if (destination->directory || (destination->attributes & FILE_ATTRIBUTE_READONLY))
             return Fail(m, ERROR_ACCESS_DENIED);
-        if (winsim::Inside(m).FileSharingConflict(destinationPath, GENERIC_WRITE, 0, false)) return Fail(m, ERROR_SHARING_VIOLATION);
+        if (winsim::Inside(m).FileSharingConflict(destinationPath, GENERIC_WRITE, 0, false))
+            return Fail(m, ERROR_SHARING_VIOLATION);
     } else {
         size_t slash = destinationPath.find_last_of('\\');
         FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(destinationPath.substr(0, slash));
@@ -118,8 +119,9 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
         return INVALID_SET_FILE_POINTER;
     }
     long long distance = lpDistanceToMoveHigh
-                             ? static_cast<long long>((static_cast<unsigned long long>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
-                                                      static_cast<DWORD>(lDistanceToMove))
+                             ? static_cast<long long>(
+                                   (static_cast<unsigned long long>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+                                   static_cast<DWORD>(lDistanceToMove))
                              : lDistanceToMove;
     long long base = dwMoveMethod == FILE_BEGIN     ? 0
                      : dwMoveMethod == FILE_CURRENT ? static_cast<long long>(h->filePos)

@@ -11,8 +11,6 @@ using winsim::Machine;
 
 namespace {
 
-
-
 void FillFindData(const FileEntry& e, const std::string& name, LPWIN32_FIND_DATAW data) {
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes = e.attributes | (e.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
@@ -63,7 +61,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
         if (!isRoot) {
             // A directory other than a root lists itself and its parent first.
             for (const char* dots : {".", ".."})
-                if (winsim::MatchPattern(pat, dots)) h.findEntries.push_back(FileEntry{dots, true, FILE_ATTRIBUTE_DIRECTORY, ""});
+                if (winsim::MatchPattern(pat, dots))
+                    h.findEntries.push_back(FileEntry{dots, true, FILE_ATTRIBUTE_DIRECTORY, ""});
         }
         for (FileEntry* e : m.ListDirectory(dir))
             if (winsim::MatchPattern(pat, BaseName(e->path))) h.findEntries.push_back(*e);
@@ -154,8 +153,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
     if (e) {
         if (dwCreationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
-        if (!folder && (writes || dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING ||
-                        (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)) &&
+        if (!folder &&
+            (writes || dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING ||
+             (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)) &&
             (e->attributes & FILE_ATTRIBUTE_READONLY))
             return fail(ERROR_ACCESS_DENIED);
         if (winsim::Inside(m).FileSharingConflict(e->path, dwDesiredAccess, dwShareMode, false) ||
@@ -185,11 +185,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return winsim::Inside(m).NewHandle(std::move(h));
 }
 
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                     LPVOID) {
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead, LPVOID) {
     Machine& m = winsim::Call("ReadFile");
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-    if (winsim::Handle* p = winsim::Inside(m).GetHandle(hFile, "pipe-read")) return winsim::ReadPipe(m, *p, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+    if (winsim::Handle* p = winsim::Inside(m).GetHandle(hFile, "pipe-read"))
+        return winsim::ReadPipe(m, *p, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
     winsim::Handle* h = winsim::Inside(m).GetHandle(hFile, "file");
     if (!h || !(h->fileAccess & GENERIC_READ)) {
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;

@@ -12,7 +12,6 @@ using winsim::Machine;
 
 namespace {
 
-
 std::string Trim(const std::string& text) {
     size_t begin = text.find_first_not_of(" \t");
     if (begin == std::string::npos) return "";

@@ -63,7 +63,7 @@ struct Internals {
 
     std::shared_ptr<RegKey> ResolveKey(HKEY root, const std::string& path, bool view64, bool create, LONG* error,
                                        DWORD* disposition = nullptr);
-    bool ResolveView64(REGSAM sam) const;  // which view a registry access reaches
+    bool ResolveView64(REGSAM sam) const;                           // which view a registry access reaches
     int OpenKeysInside(const std::shared_ptr<RegKey>& tree) const;  // open key handles into this tree
 
     // Whether a file handle already open on path forbids this access (share modes both ways).

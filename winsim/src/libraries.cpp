@@ -26,8 +26,7 @@ std::string BaseName(const std::string& path) {
 }
 
 bool IsAbsolute(const std::string& path) {
-    return (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
-           path.rfind("\\\\", 0) == 0;
+    return (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) || path.rfind("\\\\", 0) == 0;
 }
 
 std::vector<std::string> PathFolders(Machine& m) {
@@ -53,8 +52,8 @@ constexpr DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_S
 std::string FindLibrary(Machine& m, std::string name, DWORD flags, DWORD* error) {
     *error = ERROR_MOD_NOT_FOUND;
     const DWORD searchFlags = flags & kSearchFlags;
-    if (searchFlags && (m.missingKernelFunctions.count("SetDefaultDllDirectories") ||
-                        (flags & LOAD_WITH_ALTERED_SEARCH_PATH))) {
+    if (searchFlags &&
+        (m.missingKernelFunctions.count("SetDefaultDllDirectories") || (flags & LOAD_WITH_ALTERED_SEARCH_PATH))) {
         *error = ERROR_INVALID_PARAMETER;  // unknown flags before KB2533623; never combined with the altered path
         return "";
     }
@@ -67,7 +66,8 @@ std::string FindLibrary(Machine& m, std::string name, DWORD flags, DWORD* error)
         winsim::FileEntry* f = m.FindFile(p);
         return f && !f->directory ? f->path : std::string();
     };
-    if (name.find_first_of("\\/") != std::string::npos)  // a path: taken as it is, a relative one from the current folder
+    if (name.find_first_of("\\/") !=
+        std::string::npos)  // a path: taken as it is, a relative one from the current folder
         return fileAt(IsAbsolute(name) ? name : m.currentDirectory + "\\" + name);
 
     std::string loaded = m.LoadedModule(base);
@@ -155,7 +155,8 @@ BOOL WINAPI SimSetProcessDEPPolicy(DWORD flags) {
 
 BOOL WINAPI SimHeapSetInformation(HANDLE heap, int informationClass, LPVOID, SIZE_T) {
     Machine& m = winsim::Call("HeapSetInformation");
-    if (heap == nullptr && informationClass == 1) m.heapTerminationOnCorruption = true;  // HeapEnableTerminationOnCorruption
+    if (heap == nullptr && informationClass == 1)
+        m.heapTerminationOnCorruption = true;  // HeapEnableTerminationOnCorruption
     return TRUE;
 }
 
@@ -237,8 +238,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     std::string name = lpModuleName ? lpModuleName : "";
     if (name.find('.') == std::string::npos) name += ".dll";
     // kernel32.dll is in every process; anything else must have been loaded.
-    std::string path = winsim::UpperAscii(name) == "KERNEL32.DLL" ? m.systemDirectory + "\\kernel32.dll"
-                                                                   : m.LoadedModule(name);
+    std::string path =
+        winsim::UpperAscii(name) == "KERNEL32.DLL" ? m.systemDirectory + "\\kernel32.dll" : m.LoadedModule(name);
     if (path.empty()) {
         m.lastError = ERROR_MOD_NOT_FOUND;
         return nullptr;

@@ -41,8 +41,8 @@ UINT WINAPI MsiConfigureProductExA(LPCSTR szProduct, int iInstallLevel, INSTALLS
     Machine& m = Machine::Current();
     ++m.calls["MsiConfigureProductExA"];
     std::string code = szProduct ? szProduct : "";
-    winsim::InstallerCall call{"MsiConfigureProductExA", code, szCommandLine ? szCommandLine : "",
-                               m.installerUiLevel, iInstallLevel, eInstallState};
+    winsim::InstallerCall call{"MsiConfigureProductExA", code,          szCommandLine ? szCommandLine : "",
+                               m.installerUiLevel,       iInstallLevel, eInstallState};
     m.installerCalls.push_back(call);
     auto it = m.Packages().find(code);
     if (it == m.Packages().end()) return ERROR_UNKNOWN_PRODUCT;

@@ -20,7 +20,8 @@ bool Internals::ProcessEnded(const Handle& process) const {
 int Internals::PipeWriters(const std::shared_ptr<Pipe>& pipe) const {
     int writers = 0;
     for (const auto& [id, h] : handles)
-        if ((h.kind == "pipe-write" && h.pipe == pipe) || (h.kind == "process" && h.childOutput == pipe && !ProcessEnded(h)))
+        if ((h.kind == "pipe-write" && h.pipe == pipe) ||
+            (h.kind == "process" && h.childOutput == pipe && !ProcessEnded(h)))
             ++writers;
     return writers;
 }

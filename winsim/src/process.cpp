@@ -63,7 +63,8 @@ std::string Processes::ResolveProgram(const std::string& application, const std:
         return "";
     };
     // With the application named there is no search and no default extension.
-    if (!application.empty()) return exists(isAbsolute(application) ? application : m.currentDirectory + "\\" + application);
+    if (!application.empty())
+        return exists(isAbsolute(application) ? application : m.currentDirectory + "\\" + application);
     if (!commandLine.empty() && commandLine[0] == '"') {
         size_t end = commandLine.find('"', 1);
         return withExe(commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1));
@@ -86,8 +87,6 @@ using winsim::Machine;
 using winsim::ProcessStart;
 
 namespace {
-
-
 
 BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE stdOutput = nullptr) {
     if (start.commandLine.size() > 32767) {
@@ -148,10 +147,9 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
 
 }  // namespace
 
-BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
-                           LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
-                           LPPROCESS_INFORMATION lpProcessInformation) {
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                           BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                           LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
     Machine& m = winsim::Call("CreateProcessA");
     ProcessStart s;
     s.application = lpApplicationName ? lpApplicationName : "";

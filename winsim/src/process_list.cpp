@@ -10,7 +10,6 @@ using winsim::Machine;
 
 namespace {
 
-
 const winsim::RunningProcess* ProcessOf(Machine& m, HANDLE h) {
     winsim::Handle* handle = winsim::Inside(m).GetHandle(h, "process");
     if (!handle || handle->exitCode != STILL_ACTIVE) return nullptr;

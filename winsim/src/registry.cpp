@@ -115,7 +115,7 @@ RegKey& Registry::CreateKey(HKEY root, const std::string& path, View view) {
 }
 
 void Registry::SetBinary(HKEY root, const std::string& path, const std::string& name, DWORD type,
-                        const std::vector<BYTE>& data, View view) {
+                         const std::vector<BYTE>& data, View view) {
     RegKey& key = CreateKey(root, path, view);
     RegValue* v = key.find(name);
     if (!v) {
@@ -127,7 +127,7 @@ void Registry::SetBinary(HKEY root, const std::string& path, const std::string& 
 }
 
 void Registry::SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value,
-                        View view, DWORD type) {
+                         View view, DWORD type) {
     std::vector<BYTE> data(value.begin(), value.end());
     data.push_back(0);
     SetBinary(root, path, name, type, data, view);
@@ -193,7 +193,6 @@ using winsim::RegKey;
 using winsim::RegValue;
 
 namespace {
-
 
 bool IsPredefined(HKEY key) {
     return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER || key == HKEY_CLASSES_ROOT || key == HKEY_USERS;
@@ -262,8 +261,7 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
-                             LPDWORD lpcbData) {
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     Machine& m = winsim::Call("RegQueryValueExA");
     LONG error;
     auto key = KeyOf(m, hKey, &error);
@@ -301,8 +299,8 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
-                          LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
+                          LPBYTE lpData, LPDWORD lpcbData) {
     Machine& m = winsim::Call("RegEnumValueA");
     LONG error;
     auto key = KeyOf(m, hKey, &error);

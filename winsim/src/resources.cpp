@@ -10,7 +10,6 @@ using winsim::Machine;
 
 namespace {
 
-
 // A version-information block: "VSIM", then records of a key and its data,
 // each preceded by its length. VerQueryValueA hands out pointers into it, as
 // Windows does.
@@ -40,8 +39,7 @@ std::string VersionBlock(const winsim::FileEntry& e) {
 
 }  // namespace
 
-DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize,
-                            va_list*) {
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer, DWORD nSize, va_list*) {
     Machine& m = winsim::Call("FormatMessageA");
     auto it = m.systemMessages.find(dwMessageId);
     if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || it == m.systemMessages.end()) {
@@ -67,7 +65,8 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LP
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     Machine& m = winsim::Call("LocalFree");
     if (!hMem) return nullptr;
-    if (!m.localAllocations.erase(hMem)) throw winsim::SimulationError("LocalFree of memory the system did not allocate");
+    if (!m.localAllocations.erase(hMem))
+        throw winsim::SimulationError("LocalFree of memory the system did not allocate");
     std::free(hMem);
     return nullptr;
 }
@@ -102,7 +101,8 @@ BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOI
 BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, UINT* puLen) {
     winsim::Call("VerQueryValueA");
     const char* p = static_cast<const char*>(pBlock);
-    if (std::memcmp(p, "VSIM", 4) != 0) throw winsim::SimulationError("VerQueryValueA on a block not read by GetFileVersionInfoA");
+    if (std::memcmp(p, "VSIM", 4) != 0)
+        throw winsim::SimulationError("VerQueryValueA on a block not read by GetFileVersionInfoA");
     std::string wanted = winsim::UpperAscii(lpSubBlock ? lpSubBlock : "");
     size_t at = 4;
     // The caller sized the block by GetFileVersionInfoSizeA; walk its records.
@@ -188,7 +188,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND hWndParent
         lpDialogFunc(dialog, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
         if (winsim::Inside(m).dialogEnded) break;
     }
-    if (!winsim::Inside(m).dialogEnded) throw winsim::SimulationError("dialog " + shown.templateName + " was left open");
+    if (!winsim::Inside(m).dialogEnded)
+        throw winsim::SimulationError("dialog " + shown.templateName + " was left open");
     shown.result = winsim::Inside(m).dialogResult;
     m.dialogs.push_back(shown);
     return winsim::Inside(m).dialogResult;

@@ -26,7 +26,6 @@ using winsim::Machine;
 
 namespace {
 
-
 // Copies text into a caller's buffer the way the GetXxxDirectoryA calls do:
 // the length without terminator on success, the size needed (with terminator)
 // when the buffer is too small.
@@ -37,10 +36,9 @@ DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
 }
 
 // Windows-1252, the ANSI code page of the simulated machine: 0x80..0x9F.
-const wchar_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const wchar_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                                 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 wchar_t ToWide(unsigned char c) { return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c; }
 
@@ -103,8 +101,7 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
 
 DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength) {
     winsim::Call("CharUpperBuffA");
-    for (DWORD i = 0; i < cchLength; ++i)
-        lpsz[i] = static_cast<char>(UpperCp1252(static_cast<unsigned char>(lpsz[i])));
+    for (DWORD i = 0; i < cchLength; ++i) lpsz[i] = static_cast<char>(UpperCp1252(static_cast<unsigned char>(lpsz[i])));
     return cchLength;
 }
 
@@ -241,7 +238,8 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
     }
     // S-1-5-18 (LocalSystem), or a user of the machine's domain S-1-5-21-a-b-c-1003.
     static const BYTE kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    static const BYTE kUser[] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xEB, 3, 0, 0};
+    static const BYTE kUser[] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0,    0, 1, 0,
+                                 0, 0, 2, 0, 0, 0, 3, 0, 0,  0, 0xEB, 3, 0, 0};
     const BYTE* sid = m.runningAsSystem ? kSystem : kUser;
     const DWORD sidSize = m.runningAsSystem ? sizeof kSystem : sizeof kUser;
     *ReturnLength = static_cast<DWORD>(sizeof(TOKEN_USER)) + sidSize;
@@ -273,8 +271,8 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLu
     return FALSE;
 }
 
-BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
-                                  DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState, DWORD,
+                                  PTOKEN_PRIVILEGES, PDWORD) {
     Machine& m = winsim::Call("AdjustTokenPrivileges");
     winsim::Handle* h = winsim::Inside(m).GetHandle(TokenHandle, "token");
     if (!h || !(h->fileAccess & TOKEN_ADJUST_PRIVILEGES)) {

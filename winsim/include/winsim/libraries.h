@@ -45,8 +45,8 @@ public:
     int ReleaseLoadedLibraries();
 
     // Loaded from the system folder whatever the search order says.
-    std::set<std::string, NoCaseLess> knownDlls{"kernel32.dll", "user32.dll", "advapi32.dll",
-                                                "gdi32.dll",    "msvcrt.dll", "shell32.dll",
+    std::set<std::string, NoCaseLess> knownDlls{"kernel32.dll", "user32.dll",   "advapi32.dll",
+                                                "gdi32.dll",    "msvcrt.dll",   "shell32.dll",
                                                 "ole32.dll",    "oleaut32.dll", "comdlg32.dll"};
     // kernel32 functions this Windows lacks (SetDefaultDllDirectories before
     // Windows 8 without KB2533623, SetSearchPathMode and SetProcessDEPPolicy

@@ -25,7 +25,7 @@ struct RegKey {
     std::string name;
     std::map<std::string, std::shared_ptr<RegKey>, NoCaseLess> subkeys;  // enumerated in name order
     std::vector<RegValue> values;                                        // enumerated in creation order
-    bool denyRead = false;   // opening fails with ERROR_ACCESS_DENIED
+    bool denyRead = false;                                               // opening fails with ERROR_ACCESS_DENIED
     bool denyWrite = false;  // opening for writing, creating below and setting fail with ERROR_ACCESS_DENIED
     bool deleted = false;
     RegValue* find(const std::string& valueName);
