@@ -338,7 +338,7 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
          },
          Why::kUnsafeFolder},
     };
-    for (const Case& c : cases) {
+    ForEachRow(cases, [&](const Case& c) {
         m.AddFile(kVictim, "victim");
         m.AddFile(prefs, "mine\n");
         c.plant();
@@ -354,12 +354,7 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
         winsim::FileEntry* plain = m.FindFile(prefs);
         if (plain && plain->linkTarget.empty() && plain->path == prefs)
             EXPECT_EQ(plain->data, rewritten ? CrLf("mine\n" + kDefault + kSspi) : "mine\n") << c.what;
-        // Start the next case afresh.
-        for (const std::string& p : {prefs, backup, temp, std::string(kVictim), elsewhere + "\\prefs.js"})
-            m.RemoveFile(p);
-        m.RemoveFile(profile);
-        m.AddDirectory(profile);
-    }
+    });
 }
 
 // ---- every user's profiles --------------------------------------------------------
