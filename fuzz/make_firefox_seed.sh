@@ -9,15 +9,9 @@ cd "$(dirname "$0")/.."
 source scripts/lib/deps.sh
 kestrup_need_packages firefox-esr || exit 1
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export HOME=$work/home MOZ_CRASHREPORTER_DISABLE=1 MOZ_DISABLE_AUTO_SAFE_MODE=1
-mkdir -p "$HOME" "$work/profile"
+source scripts/lib/firefox.sh
+kestrup_firefox_sandbox
+mkdir -p "$work/profile"
 cat >"$work/profile/user.js" <<'PREFS'
 user_pref("network.negotiate-auth.trusted-uris", "intranet.example, https://wiki.example.org");
 user_pref("network.negotiate-auth.delegation-uris", "intranet.example");

@@ -26,15 +26,8 @@ cmake --build "$build" --target rewrite_prefs >/dev/null || { echo "check_real_f
 domain=$(sed -n 's/^constexpr char kDomain\[\] = "\(.*\)";$/\1/p' "$build/generated/site_constants.h")
 [ -n "$domain" ] || { echo "check_real_firefox: no site domain in $build" >&2; exit 1; }
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export HOME=$work/home MOZ_CRASHREPORTER_DISABLE=1 MOZ_DISABLE_AUTO_SAFE_MODE=1
-mkdir -p "$HOME"
+source scripts/lib/firefox.sh
+kestrup_firefox_sandbox
 
 fail() { echo "check_real_firefox: FAILED: $*" >&2; exit 1; }
 
