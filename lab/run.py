@@ -72,7 +72,7 @@ def main():
            "packages": built, "work": work,
            "keep": args.keep}
     screen = Screen()
-    passed = failed = skipped = 0
+    passed = failed = skipped = errors = 0
     try:
         for s in scenarios:
             o = scenario.run_scenario(s, env, screen, out)
@@ -80,13 +80,17 @@ def main():
             passed += o.verdict == "PASS"
             failed += o.verdict == "FAIL"
             skipped += o.verdict == "SKIP"
+            errors += o.verdict == "ERROR"
     finally:
         screen.close()
     print("lab: run took %.0f s; artefacts in %s" % (time.time() - t0, os.path.join(out, "artefacts")))
     if skipped:
         print("lab: %d skipped: what they need cannot be staged on this machine (see SKIP lines)" % skipped)
-    print("lab: %d passed, %d failed%s" % (passed, failed, ", %d skipped" % skipped if skipped else ""))
-    return 0 if failed == 0 and passed > 0 else 1
+    if errors:
+        print("lab: %d ERROR: Wine or the harness went another way, so those scenarios say nothing about "
+              "kestrup.exe (see ERROR lines and each one's result.txt); they count as failed" % errors)
+    print("lab: %d passed, %d failed%s" % (passed, failed + errors, ", %d skipped" % skipped if skipped else ""))
+    return 0 if failed == 0 and errors == 0 and passed > 0 else 1
 
 
 if __name__ == "__main__":

@@ -82,7 +82,7 @@ class Seed:
         pfx = Prefix(template, os.path.join(workdir, "seed"))
         try:
             pfx.import_values(registry_values(machine), os.path.join(workdir, "seed.reg"))
-            pfx.kill()
+            pfx.end_setup()
             self._lay_files(pfx, packages, kestrups, stubs)
         finally:
             # The seed's session is over and its overlay unmounted before it serves as a layer.

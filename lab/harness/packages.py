@@ -14,14 +14,21 @@ import subprocess
 
 WIX_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wix")
 PACKAGES = ("ok", "reboot", "fail")
-# The site's earlier software, installed into a prefix before a run (tessel.wxs, openafs.wxs).
-EARLIER = ("tessel", "openafs")
+# The site's earlier software, installed into a prefix before a run (tessel.wxs, openafs.wxs), with
+# the architecture of each package: on 64-bit Windows the AFS client is a 64-bit package (it has a
+# driver), so its uninstall entry is in the 64-bit view of the registry alone.
+EARLIER = {"tessel": "x86", "openafs": "x86", "openafs64": "x64"}
 
 FAIL_SQL = [
     "INSERT INTO `CustomAction` (`Action`,`Type`,`Source`,`Target`) "
     "VALUES ('LabFail',19,'','This lab package fails on purpose.')",
     "INSERT INTO `InstallExecuteSequence` (`Action`,`Condition`,`Sequence`) VALUES ('LabFail','NOT Installed',4001)",
 ]
+
+
+def view_of(package):
+    """The registry view that holds an earlier package's uninstall entry."""
+    return 64 if EARLIER[package] == "x64" else 32
 
 
 def build(stub_dir, out_dir):
@@ -51,12 +58,13 @@ def build(stub_dir, out_dir):
                 if r.returncode != 0:
                     raise RuntimeError("msibuild failed: %s" % r.stderr.strip())
         built[p] = msi
-    for p in EARLIER:
+    for p, arch in EARLIER.items():
         msi = os.path.join(out_dir, "%s.msi" % p)
         if os.path.exists(msi):
             os.remove(msi)
-        r = subprocess.run(["wixl", "-a", "x86", "-o", msi, "%s.wxs" % p], cwd=src, capture_output=True, text=True)
+        wxs = "%s.wxs" % (p[:-2] if p.endswith("64") else p)
+        r = subprocess.run(["wixl", "-a", arch, "-o", msi, wxs], cwd=src, capture_output=True, text=True)
         if r.returncode != 0 or not os.path.isfile(msi):
-            raise RuntimeError("wixl %s.wxs failed: %s" % (p, r.stderr.strip()))
+            raise RuntimeError("wixl -a %s %s failed: %s" % (arch, wxs, r.stderr.strip()))
         built[p] = msi
     return built

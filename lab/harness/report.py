@@ -309,12 +309,14 @@ def embedded_images(page):
 # ---- a scenario's outcome -------------------------------------------------------------------
 
 class Outcome:
-    """What a scenario's run came to: the problems found (none: passed), notes, or why it could
-    not be staged on this machine (skipped)."""
+    """What a scenario's run came to: the problems found in the installer's run (none: passed),
+    the lab's own errors (Wine or the harness went another way: no verdict on the installer),
+    notes, or why it could not be staged on this machine (skipped)."""
 
     def __init__(self, name):
         self.name = name
         self.problems = []
+        self.errors = []
         self.notes = []
         self.seconds = 0.0
         self.exit = None
@@ -322,18 +324,24 @@ class Outcome:
 
     @property
     def passed(self):
-        return not self.problems and not self.skipped
+        return not self.problems and not self.errors and not self.skipped
 
     def fail(self, text):
         self.problems.append(text)
 
+    def error(self, text):
+        self.errors.append(text)
+
     @property
     def verdict(self):
+        if self.errors:
+            return "ERROR"
         return "SKIP" if self.skipped and not self.problems else "PASS" if self.passed else "FAIL"
 
     def line(self):
         """The scenario's line in the lab's output."""
-        why = {"SKIP": ": %s" % self.skipped, "FAIL": ": %s" % "; ".join(self.problems)}.get(self.verdict, "")
+        why = {"SKIP": ": %s" % self.skipped, "FAIL": ": %s" % "; ".join(self.problems),
+               "ERROR": ": %s" % "; ".join(self.errors + self.problems)}.get(self.verdict, "")
         return "%s %s (%.0f s)%s" % (self.verdict, self.name, self.seconds, why)
 
 
@@ -344,6 +352,8 @@ def write_result(path, s, o):
         if o.skipped:
             f.write("skipped: %s\n" % o.skipped)
         f.write("about: %s\nexit value: %s\n" % (s.about, o.exit))
+        for e in o.errors:
+            f.write("lab error (no verdict on the installer): %s\n" % e)
         for p in o.problems:
             f.write("problem: %s\n" % p)
         for n in o.notes:

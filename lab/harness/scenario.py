@@ -10,8 +10,9 @@ import os
 import re
 import shutil
 import time
+import traceback
 
-from . import checks, report, schema, session, staging
+from . import checks, report, schema, session, staging, trace
 from .machine import expand as machine_furnishings
 
 
@@ -78,15 +79,18 @@ def run_scenario(s, env, screen, out_root):
     artefacts = os.path.join(out_root, "artefacts", s.name)
     shutil.rmtree(artefacts, ignore_errors=True)
     os.makedirs(artefacts)
-    pfx = staging.prepare(s, env, os.path.join(env["work"], s.name), artefacts)
-    ctx = checks.Context(o, pfx, staging.fills(env["kestrup"]))
+    pfx = None
     try:
+        pfx = staging.prepare(s, env, os.path.join(env["work"], s.name), artefacts)
+        ctx = checks.Context(o, pfx, staging.fills(env["kestrup"]))
         staging.stage(pfx, s, env, ctx.fills)
         with staging.running(pfx, s, env, screen, artefacts):
             ctx.rc, seen, ctx.trace_text = session.run_kestrup(
-                pfx, s.switches, screen, artefacts, s.boxes, s.tolerate, s.timeout, o, checks.while_shown(ctx, screen))
+                pfx, s.switches, screen, artefacts, s.boxes, s.tolerate, s.timeout, o, checks.while_shown(ctx, screen),
+                launcher=staging.SERVICE_LAUNCHER if s.as_service else None)
             o.exit = ctx.rc
             o.notes.append("windows seen: %s" % (", ".join(repr(t) for t in seen) or "none"))
+            o.notes += trace.sides_of_the_verdict(ctx.trace_text)
             checks.run(checks.IN_SESSION, s.machine, ctx)
         if not pfx.end_session():
             o.fail("programs of the prefix still running a minute after kestrup.exe ended")
@@ -94,10 +98,15 @@ def run_scenario(s, env, screen, out_root):
         checks.run(checks.AFTER, s.machine, ctx)
     except staging.CannotStage as e:
         o.skipped = str(e)
-    except Exception as e:  # a broken scenario is a failed scenario, not a crashed lab
-        o.fail("harness error: %s: %s" % (type(e).__name__, e))
+    except staging.HarnessError as e:
+        o.error(str(e))
+    except Exception as e:  # the lab's own fault: an error of its own, not the installer's FAIL
+        with open(os.path.join(artefacts, "traceback.txt"), "w") as f:
+            f.write(traceback.format_exc())
+        o.error("harness error: %s: %s (traceback.txt)" % (type(e).__name__, e))
     finally:
-        pfx.dispose(keep=env.get("keep", False))
+        if pfx:
+            pfx.dispose(keep=env.get("keep", False))
     o.seconds = time.time() - t0
     report.write_result(os.path.join(artefacts, "result.txt"), s, o)
     return o

@@ -126,7 +126,7 @@ class Put(Record):
 @dataclass
 class Preinstall(Record):
     """[[preinstall]]: a lab package installed through Windows Installer before the run."""
-    package: Literal["tessel", "openafs"]
+    package: Literal["tessel", "openafs", "openafs64"]
     entry: str
 
 
@@ -240,6 +240,9 @@ class Machine(Record):
     # Added to WINEDLLOVERRIDES for the run's session ("mpr,msi=n,b": native copies first).
     dll_overrides: Optional[str] = None
     engine: Optional[str] = None
+    # kestrup.exe started in a window station of its own that is not visible, as a deployment
+    # tool's service starts it (lab_service_launch.exe): a box there is one nobody can answer.
+    as_service: bool = False
     calendar: Optional[str] = None
     klist: Optional[str] = None
     hotfix_installed: bool = False

@@ -11,15 +11,19 @@ import re
 import subprocess
 import time
 
+from . import trace
 from .wine import PROGRAM_DIR_WIN
 
 KESTRUP_EXE = PROGRAM_DIR_WIN + "kestrup.exe"
+# The windows Wine's debugger shows when a program of the session crashes.
+CRASH_WINDOWS = re.compile(r"^(Program Error|Program Error Details|Wine Debugger)$")
 
 
 class Session:
     """One run's state: the boxes still to come, the windows seen and photographed."""
 
-    def __init__(self, screen, artefacts, boxes, tolerate, outcome, on_box, any_order):
+    def __init__(self, screen, artefacts, boxes, tolerate, outcome, on_box, any_order, log_path):
+        self.log_path = log_path
         self.screen = screen
         self.artefacts = artefacts
         self.expected = list(boxes)
@@ -75,7 +79,24 @@ class Session:
             time.sleep(0.1)
         self.abort("box %r still open after pressing %r" % (title, keys))
 
+    def crashed(self, title):
+        """A program of the session crashed: the installer's fault when 32-bit code crashed (it and
+        the lab's stubs are 32-bit), a lab error when one of Wine's own 64-bit programs did."""
+        self.photograph(title)
+        time.sleep(1)  # Wine writes its line about the crash before the window comes
+        with open(self.log_path, errors="replace") as f:
+            found = trace.crash(f.read())
+        what = "a program crashed (Wine's window %r): %s" % (title, found[1] if found else "no line in wine.log")
+        if found and found[0] == 32:
+            self.outcome.fail(what)
+        else:
+            self.outcome.error(what)
+        self.aborted = True
+
     def handle(self, wid, title):
+        if CRASH_WINDOWS.match(title):
+            self.crashed(title)
+            return
         if any(t.search(title) for t in self.tolerate):
             self.outcome.notes.append("window %r tolerated" % title)
             return
@@ -98,7 +119,7 @@ class Session:
 
 
 def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout=240, outcome=None,
-                on_box=None, any_order=False):
+                on_box=None, any_order=False, launcher=None):
     """Runs kestrup.exe in the prefix, answering the expected boxes in order (any_order: each
     window by the first unused box of its title, and boxes that never come are no fault).
     on_box(box, window id, photograph) makes the checks due while a box is up.
@@ -108,8 +129,10 @@ def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout
     """
     pfx.display = screen.name
     log_path = os.path.join(artefacts, "wine.log")
-    args = pfx.session_command(["timeout", str(timeout), "wine", KESTRUP_EXE] + switches.split())
-    s = Session(screen, artefacts, boxes, tolerate, outcome, on_box, any_order)
+    # A launcher (a deployment tool's stand-in) is given kestrup.exe's command line and answers its exit value.
+    program = [launcher, KESTRUP_EXE] if launcher else [KESTRUP_EXE]
+    args = pfx.session_command(["timeout", str(timeout), "wine"] + program + switches.split())
+    s = Session(screen, artefacts, boxes, tolerate, outcome, on_box, any_order, log_path)
     with open(log_path, "w") as log:
         proc = subprocess.Popen(args, cwd=pfx.program_dir(), env=pfx.env("-all,+relay"),
                                 stdout=log, stderr=subprocess.STDOUT)

@@ -12,12 +12,14 @@ import shutil
 import subprocess
 import time
 
-from . import trace
+from . import packages, regfile, trace
 from .schema import fill
-from .wine import PROGRAM_DIR_WIN, Prefix, network_drive_value, windows_values
+from .wine import PROGRAM_DIR_WIN, HarnessError, Prefix, network_drive_value, windows_values
 
 # Keeps a run's Wine session alive for [[live]] checks when no [[running]] program does.
 SESSION_KEEPER = "lab_session.exe"
+# Starts kestrup.exe in a window station nobody sees (as_service).
+SERVICE_LAUNCHER = "C:\\lab-bin\\lab_service_launch.exe"
 
 
 class CannotStage(Exception):
@@ -65,17 +67,22 @@ def prepare_prefix(template, workdir, windows, package_path, kestrup, setup_valu
     end_setup=False leaves the setup session running for more set-up; the caller ends it.
     """
     pfx = Prefix(template, workdir)
-    values = windows_values(windows) + [
-        ("HKCU\\Software\\Wine\\Debug", 32, "RelayInclude", "REG_SZ", trace.RELAY_INCLUDE)]
-    for s in setup_values:
-        values.append((s["key"], int(s.get("view", 32)), s.get("name", ""), s.get("type", "REG_SZ"), s["data"]))
-    pfx.import_values(values, scratch)
-    if end_setup:
-        pfx.kill()  # end the setup session; the run starts a session of its own
-    os.makedirs(pfx.program_dir(), exist_ok=True)
-    shutil.copy(kestrup, os.path.join(pfx.program_dir(), "kestrup.exe"))
-    if package_path:
-        shutil.copy(package_path, os.path.join(pfx.program_dir(), "kfw_release.msi"))
+    try:
+        values = windows_values(windows) + [
+            ("HKCU\\Software\\Wine\\Debug", 32, "RelayInclude", "REG_SZ", trace.RELAY_INCLUDE)]
+        for s in setup_values:
+            values.append((s["key"], int(s.get("view", 32)), s.get("name", ""), s.get("type", "REG_SZ"), s["data"]))
+        pfx.import_values(values, scratch)
+        pfx.laid_values = values
+        if end_setup:
+            pfx.end_setup()  # the run starts a session of its own
+        os.makedirs(pfx.program_dir(), exist_ok=True)
+        shutil.copy(kestrup, os.path.join(pfx.program_dir(), "kestrup.exe"))
+        if package_path:
+            shutil.copy(package_path, os.path.join(pfx.program_dir(), "kfw_release.msi"))
+    except BaseException:
+        pfx.dispose()
+        raise
     return pfx
 
 
@@ -115,26 +122,81 @@ def furnish(pfx, s, env):
     try:
         for p in s.preinstall:
             if not pfx.install_msi(env["packages"][p["package"]]):
-                raise RuntimeError("msiexec /i %s /qn failed" % p["package"])
+                raise HarnessError("msiexec /i %s /qn failed" % p["package"])
             entry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + p["entry"]
-            if pfx.reg_query(entry, "DisplayName", 32) is None:
-                raise RuntimeError("%s installed, but its uninstall entry %s is not there" % (p["package"], entry))
-    finally:
+            if pfx.reg_query(entry, "DisplayName", packages.view_of(p["package"])) is None:
+                raise HarnessError("%s installed, but its uninstall entry %s is not there" % (p["package"], entry))
+    except BaseException:
         if s.preinstall:
             pfx.kill()
+        raise
+    if s.preinstall:
+        pfx.end_setup()
 
 
 def stage(pfx, s, env, values):
     """Furnishes a prepared prefix for s: drives, engine, installed packages, stubs, files."""
     furnish(pfx, s, env)
     stubs = stub_dir(env)
-    for p in s.place:
-        dest = pfx.unix_path(fill(p["path"], values))
+    places = [(p["stub"], fill(p["path"], values)) for p in s.place]
+    if s.as_service:
+        places.append(("lab_service_launch.exe", SERVICE_LAUNCHER))
+    for stub, path in places:
+        dest = pfx.unix_path(path)
         os.makedirs(os.path.dirname(dest), exist_ok=True)
-        shutil.copy(os.path.join(stubs, p["stub"]), dest)
+        shutil.copy(os.path.join(stubs, stub), dest)
     put_files(pfx, s.put, values)
+    check_setup(pfx, s, env, values)
     pfx.hostname = s.hostname
     pfx.dll_overrides = s.dll_overrides
+
+
+def _same_data(value, typ, data):
+    if typ == "REG_DWORD":
+        return value.data == int(data)
+    if typ == "REG_MULTI_SZ":
+        return value.data == [d for d in data if d]
+    return value.data == str(data)
+
+
+def setup_faults(pfx, s, env, values):
+    """What the set-up session was to leave and did not, read back from the prefix's own files
+    once that session is over: every registry value in its view (the Windows version and the
+    trace list among them), the program directory, every file and stub laid, the engine, the
+    network drives and the installed packages' uninstall entries."""
+    faults = []
+    reg = regfile.Registry(pfx.path)
+    for key, view, name, typ, data in pfx.laid_values:
+        v = reg.value(key, name, view)
+        if v is None:
+            faults.append("%s %r (%d-bit view) missing" % (key, name, view))
+        elif regfile.TYPE_NAMES.get(v.type) != typ or not _same_data(v, typ, data):
+            faults.append("%s %r is %s, not %s %r" % (key, name, v.show(), typ, data))
+    files = [os.path.join(pfx.program_dir(), "kestrup.exe")]
+    if s.package != "none":
+        files.append(os.path.join(pfx.program_dir(), "kfw_release.msi"))
+    if s.engine:
+        files.append(pfx.drive_c("windows", "syswow64", "msiexec.exe"))
+    files += [pfx.unix_path(fill(e["path"], values)) for e in list(s.place) + list(s.put)]
+    if s.as_service:
+        files.append(pfx.unix_path(SERVICE_LAUNCHER))
+    faults += ["file %s missing" % os.path.relpath(f, pfx.path) for f in files if not os.path.isfile(f)]
+    for d in s.drives:
+        if not os.path.islink(os.path.join(pfx.path, "dosdevices", d["letter"].lower() + ":")):
+            faults.append("network drive %s: not mapped" % d["letter"])
+    for p in s.preinstall:
+        entry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + p["entry"]
+        if reg.value(entry, "DisplayName", packages.view_of(p["package"])) is None:
+            faults.append("%s: its uninstall entry %s is not in the saved registry" % (p["package"], entry))
+    return faults
+
+
+def check_setup(pfx, s, env, values):
+    """Stops the scenario as a lab error when its machine is not the one it describes: a run on
+    another machine can fail, or pass, for reasons that are not the installer's."""
+    faults = setup_faults(pfx, s, env, values)
+    if faults:
+        raise HarnessError("set-up did not take: " + "; ".join(faults))
 
 
 def start_running(pfx, s, env, artefacts):
@@ -161,7 +223,7 @@ def start_running(pfx, s, env, artefacts):
                 break
             time.sleep(0.1)
         if not os.path.exists(ready):
-            raise RuntimeError("%s did not start (see running-%s.log)" % (r["stub"], name))
+            raise HarnessError("%s did not start (see running-%s.log)" % (r["stub"], name))
     return started
 
 

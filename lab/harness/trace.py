@@ -7,6 +7,7 @@ RELAY_INCLUDE = ";".join([
     "advapi32.RegLoadKeyA", "advapi32.RegUnLoadKeyA",
     "mpr.WNetCancelConnection2A", "kernel32.MoveFileExA",
     "user32.DialogBoxParamA", "user32.EndDialog", "mpr.WNetGetConnectionA",
+    "msi.MsiInstallProductA",
 ])
 
 _STR = r'\w+ "((?:[^"\\]|\\.)*)"(\.\.\.)?'
@@ -83,3 +84,29 @@ def calls_with_results(trace_text, function):
 def without_pointers(args):
     """Call arguments without the addresses that Wine prints before each string."""
     return re.sub(r'\b[0-9a-f]{8} (?=")', "", args)
+
+
+def sides_of_the_verdict(trace_text):
+    """What the package answered and every box the installer asked, as the trace shows them, so
+    that a failure says whether Windows Installer, the harness or the installer went another way."""
+    package = calls_with_results(trace_text, "msi.MsiInstallProductA")
+    notes = ["package: %s" % ("; ".join("MsiInstallProductA(%s) answered %s" % (
+        without_pointers(a), int(r, 16) if r else "nothing (it did not return)") for a, r in package)
+        or "MsiInstallProductA never called")]
+    answers = [r for _, r in calls_with_results(trace_text, "user32.MessageBoxA")]
+    boxes = message_boxes(trace_text)
+    notes.append("boxes asked: %s" % (", ".join("%r (style 0x%x) answered %s" % (
+        b.title, b.style, int(r, 16) if r else "nothing") for b, r in zip(boxes, answers + [None] * len(boxes)))
+        or "none"))
+    return notes
+
+
+_CRASH = re.compile(r"^wine: Unhandled .* in (32|64)-bit code.*$", re.M)
+
+
+def crash(trace_text):
+    """(bitness, Wine's line) of the first crash Wine reports in the run's log, or None. The
+    installer and the lab's stubs are 32-bit; a crash in 64-bit code is one of Wine's own
+    programs (a service, the desktop)."""
+    m = _CRASH.search(trace_text)
+    return (int(m.group(1)), m.group(0)) if m else None

@@ -72,6 +72,11 @@ def make_template(path, log):
     return time.time() - t0
 
 
+class HarnessError(Exception):
+    """The lab itself went another way (Wine timed out or crashed, the set-up did not take): the
+    scenario's verdict is ERROR, apart from anything the installer did."""
+
+
 class Prefix:
     """A throwaway copy of the template: an overlay mount when possible, else a full copy."""
 
@@ -98,6 +103,7 @@ class Prefix:
         self.display = None
         self.hostname = None
         self.dll_overrides = ""  # added to WINEDLLOVERRIDES for the run's session
+        self.laid_values = []  # what the set-up session imported, read back before the run
 
     # -- paths ----------------------------------------------------------------
     def drive_c(self, *parts):
@@ -134,8 +140,11 @@ class Prefix:
         return ["unshare", "--uts", "sh", "-c", 'hostname "$0" && exec "$@"', self.hostname] + args
 
     def wine64(self, args, timeout=60, **kw):
-        return subprocess.run(["timeout", str(timeout), host.WINE64_LOADER] + args, env=self.env(),
-                              capture_output=True, text=True, errors="replace", **kw)
+        r = subprocess.run(["timeout", str(timeout), host.WINE64_LOADER] + args, env=self.env(),
+                           capture_output=True, text=True, errors="replace", **kw)
+        if r.returncode == 124:
+            raise HarnessError("Wine did not finish %r within %d s" % (" ".join(args), timeout))
+        return r
 
     def import_values(self, values, scratch):
         """Sets registry values in one regedit call.
@@ -170,7 +179,7 @@ class Prefix:
             f.write("\r\n".join(lines) + "\r\n")
         r = self.wine64(["regedit", "/S", scratch])
         if r.returncode != 0:
-            raise RuntimeError("regedit /S %s failed: %s" % (scratch, r.stderr[-500:]))
+            raise HarnessError("regedit /S %s failed: %s" % (scratch, r.stderr[-500:]))
 
     def map_network_drive(self, letter, remote):
         """Makes letter: a network drive for \\\\server\\share, backed by a folder under
@@ -198,6 +207,18 @@ class Prefix:
             if m and m.group(1).lower() == name.lower():
                 return m.group(2), m.group(3) or ""
         return None
+
+    def end_setup(self, timeout=90):
+        """Ends the set-up session the way Windows ends one: every program is waited for and the
+        server saves the registry before it goes. `wineserver -k` is no way to end it: it makes the
+        server end its programs and quit, and kills it outright when that takes longer than about
+        ten seconds (as it can on a loaded machine), losing every value imported since the server's
+        last periodic save (once every 30 s), so a later session read a registry with only some of
+        the scenario's values."""
+        r = subprocess.run(["timeout", str(timeout), "wineserver", "-w"], env=self.env())
+        if r.returncode != 0:
+            self.kill()
+            raise HarnessError("the set-up session did not end within %d s" % timeout)
 
     def end_session(self, timeout=60):
         """Waits for every program of the prefix to end, then for Wine's server to save and go."""
