@@ -20,6 +20,7 @@ and after), the programs started, restart or log-off requests and the exit value
 """
 
 import argparse
+import difflib
 import os
 import re
 import shutil
@@ -81,7 +82,25 @@ def window_only(photo):
     return cut if r.returncode == 0 and os.path.isfile(cut) else photo
 
 
-def collect(s, args, rc, trace_text, artefacts, before_dir, files_before, files_after, stubs, outcome):
+def prefs_texts(drive_c):
+    """{path below drive_c: lines} of every Firefox prefs.js, to show what the run changed in each."""
+    found = {}
+    for root, _, files in os.walk(drive_c):
+        for f in files:
+            if f.lower() == "prefs.js":
+                p = os.path.join(root, f)
+                with open(p, encoding="latin-1") as fh:
+                    found[os.path.relpath(p, drive_c)] = fh.read().splitlines()
+    return found
+
+
+def line_diff(old, new):
+    """The lines removed ("- ") and added ("+ "), without the unchanged ones around them."""
+    return [d for d in difflib.ndiff(old or [], new or []) if d[:2] in ("- ", "+ ")]
+
+
+def collect(s, args, rc, trace_text, artefacts, before_dir, files_before, files_after, stubs, outcome,
+            prefs_before=None, prefs_after=None):
     title = s.about or s.name
     if args.windows:
         title += " (run as %s)" % s.windows
@@ -110,6 +129,8 @@ def collect(s, args, rc, trace_text, artefacts, before_dir, files_before, files_
             r.installer_records += 1
             continue
         path, view = changes.view_of(hive, key)
+        if new is not None and old is None and report.topic_of(path) == "Installer event log":
+            r.log.append(str(new.data))
         owner = "Machine" if hive == "HKLM" else LOGGED_ON_USER
         r.registry.append(report.RegChange(owner, path, view, name, old.show() if old else None,
                                            new.show() if new else None))
@@ -118,14 +139,22 @@ def collect(s, args, rc, trace_text, artefacts, before_dir, files_before, files_
             continue
         before = files_before[rel][0] if rel in files_before else None
         after = files_after[rel][0] if rel in files_after else None
-        r.files.append(report.FileChange(file_owner(rel), win_path(rel), kind, before, after))
+        diff = None
+        if prefs_before is not None and rel in set(prefs_before) | set(prefs_after):
+            diff = line_diff(prefs_before.get(rel), prefs_after.get(rel))
+        r.files.append(report.FileChange(file_owner(rel), win_path(rel), kind, before, after, diff))
     r.hives = hive_loads(trace_text)
     for name, recs in stubs.items():
         for rec in recs:
             r.started.append((name, rec.get("cmdline"), report.show_state(rec), rec.get("cwd")))
     r.requests = ["ExitWindowsEx(%s) %s" % (a, report.EWX.get(int(a.split(",")[0], 16), ""))
                   for a in trace.calls(trace_text, "user32.ExitWindowsEx")]
-    r.notes = outcome.problems + [n for n in outcome.notes if not n.startswith("windows seen")]
+    r.package_results = [int(ret, 16) for _, ret in trace.calls_with_results(trace_text, "msi.MsiInstallProductA")
+                         if ret]
+    r.drives = [re.match(r'"([^"]*)"', a).group(1) for a in trace.calls(trace_text, "mpr.WNetCancelConnection2A")
+                if re.match(r'"([^"]*)"', a)]
+    r.held, r.failed = outcome.held, outcome.problems
+    r.notes = [n for n in outcome.notes if not n.startswith("windows seen")]
     return r
 
 
@@ -189,6 +218,7 @@ def main():
         for f in ("system.reg", "user.reg"):
             shutil.copy(os.path.join(pfx.path, f), before)
         files_before = changes.file_snapshot(pfx.drive_c())
+        prefs_before = prefs_texts(pfx.drive_c())
         with staging.running(pfx, s, env, screen, artefacts):
             print("lab: running kestrup.exe %s ..." % (s.switches or "(no switch)"), flush=True)
             t0 = time.time()
@@ -212,7 +242,7 @@ def main():
                     shutil.copy(os.path.join(pfx.drive_c("lab"), f), artefacts)
         args.seen = seen
         record = collect(s, args, rc, trace_text, artefacts, before, files_before,
-                         changes.file_snapshot(pfx.drive_c()), stubs, outcome)
+                         changes.file_snapshot(pfx.drive_c()), stubs, outcome, prefs_before, prefs_texts(pfx.drive_c()))
     except staging.CannotStage as e:
         print("lab: cannot stage this machine here: %s" % e)
         return 1

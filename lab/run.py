@@ -11,8 +11,10 @@ registry files, stub records, result.txt) go to <out>/artefacts/<scenario>/.
 
 import argparse
 import os
+import queue
 import sys
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -37,6 +39,8 @@ def main():
     ap.add_argument("--exe", help="another kestrup.exe to run (a site or signed build); stubs still from --build")
     ap.add_argument("--template", help="an existing template prefix to use (another run's <out>/work/template)")
     ap.add_argument("--reuse-template", action="store_true", help="reuse the template prefix of an earlier run")
+    ap.add_argument("--jobs", type=int, default=min(2, os.cpu_count() or 1),
+                    help="scenarios run at once, each with a screen of its own (default: 2 where there are 2 cores)")
     args = ap.parse_args()
 
     t0 = time.time()
@@ -71,18 +75,31 @@ def main():
     env = {"template": template, "kestrup": os.path.abspath(kestrup), "stubs": os.path.abspath(stubs),
            "packages": built, "work": work,
            "keep": args.keep}
-    screen = Screen()
+    # Each scenario has its own prefix and Wine server; a screen is lent to one scenario at a time,
+    # so that its windows are the only ones the screen shows.
+    screens = queue.Queue()
+    for _ in range(max(1, args.jobs)):
+        screens.put(Screen())
+
+    def run_one(s):
+        screen = screens.get()
+        try:
+            return scenario.run_scenario(s, env, screen, out)
+        finally:
+            screens.put(screen)
+
     passed = failed = skipped = errors = 0
     try:
-        for s in scenarios:
-            o = scenario.run_scenario(s, env, screen, out)
-            print(o.line(), flush=True)
-            passed += o.verdict == "PASS"
-            failed += o.verdict == "FAIL"
-            skipped += o.verdict == "SKIP"
-            errors += o.verdict == "ERROR"
+        with ThreadPoolExecutor(max(1, args.jobs)) as pool:
+            for o in pool.map(run_one, scenarios):  # printed in the scenarios' order
+                print(o.line(), flush=True)
+                passed += o.verdict == "PASS"
+                failed += o.verdict == "FAIL"
+                skipped += o.verdict == "SKIP"
+                errors += o.verdict == "ERROR"
     finally:
-        screen.close()
+        while not screens.empty():
+            screens.get().close()
     print("lab: run took %.0f s; artefacts in %s" % (time.time() - t0, os.path.join(out, "artefacts")))
     if skipped:
         print("lab: %d skipped: what they need cannot be staged on this machine (see SKIP lines)" % skipped)

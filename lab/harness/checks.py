@@ -63,8 +63,28 @@ def run(phase, machine, ctx, skip=()):
         if inst is not None and isinstance(inst.data, str):
             ctx.fills["InstallDir"] = inst.data
     for table, (at, fn) in CHECKS.items():
-        if at == phase and table not in skip:
-            fn(ctx, getattr(machine, table))
+        if at != phase or table in skip:
+            continue
+        want = getattr(machine, table)
+        if want is None or want == []:
+            continue
+        # Each entry on its own where entries stand alone, so that what held is told entry by entry;
+        # the boxes (an order) and the log (the whole of it) as one.
+        alone = isinstance(want, list) and table not in ("box", "log")
+        for entry in (want if alone else [want]):
+            before = len(ctx.outcome.problems)
+            fn(ctx, [entry] if alone else entry)
+            if len(ctx.outcome.problems) == before:
+                ctx.outcome.held.append(_said(table, entry))
+
+
+def _said(table, entry):
+    """An expectation as one line, for the list of those that held."""
+    if not dataclasses.is_dataclass(entry):
+        return "%s = %r" % (table, entry)
+    name = next((entry.get(k) for k in ("key", "path", "stub", "function", "title") if entry.get(k)), "")
+    detail = " %r" % entry.get("name") if entry.get("name") else ""
+    return "[[%s]] %s%s" % (table, name, detail)
 
 
 def _show(data):

@@ -50,7 +50,12 @@ def _i386_runs():
 
 
 def ensure_i386():
-    """Makes sure i386 programs run; returns a line that says how."""
+    """Makes sure i386 programs run; returns a line that says how. KESTRUP_LAB_QEMU=1 runs them
+    through qemu-user even where this kernel runs them itself, to try the lab as it runs on
+    machines without 32-bit support (binfmt_misc's handlers come before the kernel's own)."""
+    if os.environ.get("KESTRUP_LAB_QEMU") == "1" and not os.path.exists(os.path.join(BINFMT_DIR, BINFMT_NAME)):
+        _register_qemu()
+        return "32-bit Wine through qemu-i386 (KESTRUP_LAB_QEMU=1; this kernel could run it natively)"
     if _i386_runs():
         if os.path.exists(os.path.join(BINFMT_DIR, BINFMT_NAME)) or _foreign_i386_handler():
             return "32-bit Wine through qemu-i386 (this kernel has no 32-bit support)"
@@ -61,6 +66,13 @@ def ensure_i386():
     if os.geteuid() != 0:
         raise LabUnavailable("this kernel cannot run 32-bit programs; registering qemu-i386 with "
                              "binfmt_misc needs root")
+    _register_qemu()
+    return "32-bit Wine through qemu-i386 (registered now; this kernel has no 32-bit support)"
+
+
+def _register_qemu():
+    if not os.path.exists(QEMU_I386):
+        raise LabUnavailable("%s is missing: install the Debian package qemu-user-static" % QEMU_I386)
     if not os.path.exists(os.path.join(BINFMT_DIR, "register")):
         subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT_DIR], check=False)
     try:
@@ -70,7 +82,6 @@ def ensure_i386():
         raise LabUnavailable("cannot register qemu-i386 with binfmt_misc: %s" % e)
     if not _i386_runs():
         raise LabUnavailable("32-bit programs still do not run after registering qemu-i386")
-    return "32-bit Wine through qemu-i386 (registered now; this kernel has no 32-bit support)"
 
 
 def _foreign_i386_handler():

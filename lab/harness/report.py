@@ -71,6 +71,7 @@ class FileChange:
     kind: str         # added, changed, removed
     before: int       # size in bytes, None when added
     after: int
+    diff: list = None  # for a text file such as prefs.js: its lines removed ("- ") and added ("+ ")
 
 
 @dataclass
@@ -88,8 +89,44 @@ class RunRecord:
     hives: dict = field(default_factory=dict)      # user: (loads that succeeded, unloads)
     started: list = field(default_factory=list)    # (program, command line, show state, current directory)
     requests: list = field(default_factory=list)   # ExitWindowsEx calls, described
+    package_results: list = field(default_factory=list)  # what MsiInstallProductA answered, each call
+    log: list = field(default_factory=list)        # the installer event log's new entries
+    drives: list = field(default_factory=list)     # network drives the run disconnected
+    held: list = field(default_factory=list)       # the machine file's expectations that held
+    failed: list = field(default_factory=list)     # and those that did not
     notes: list = field(default_factory=list)
     artefacts: str = ""
+
+
+# Windows Installer's answers that leave the package installed.
+INSTALLED = {0: "installed", 3010: "installed; Windows must restart to finish",
+             1641: "installed; the package restarted Windows"}
+
+
+def headline(record):
+    """One line: whether Kerberos for Windows ended up installed, and why the run stopped."""
+    fatal = [e for e in record.log if e.startswith("FATAL ERROR: ")]
+    restart = bool(record.requests) or any(s.title in ("Restart Computer?", "Reboot now?") for s in record.shown)
+    result = record.package_results[-1] if record.package_results else None
+    if result in INSTALLED:
+        state = "Kerberos for Windows %s" % INSTALLED[result]
+    elif result is None and restart:
+        state = "Kerberos for Windows deferred to the next run (a restart was requested first)"
+    elif result is None:
+        state = "Kerberos for Windows not installed (the package was never started)"
+    else:
+        state = "Kerberos for Windows not installed (the package answered %d)" % result
+    if record.exit is None:
+        why = "the run did not end by itself"
+    elif record.exit == 1:
+        why = "the run ended with a restart request" if restart else "the run completed"
+    elif fatal:
+        why = "the run stopped: %s" % fatal[-1]
+    elif record.shown:
+        why = "the run stopped after %r" % record.shown[-1].title
+    else:
+        why = "the run stopped"
+    return "%s; %s." % (state, why.rstrip("."))
 
 
 def exit_text(rc):
@@ -143,6 +180,7 @@ def text(record):
     p = out.append
     p("")
     p("Kestrup lab report: %s" % record.title)
+    p("  %s" % headline(record))
     p("  machine %s; Windows %s; switches %s; package '%s'" % (record.machine, record.windows,
                                                                record.switches or "(none)", record.package))
     p("  exit value: %s" % exit_text(record.exit))
@@ -163,6 +201,10 @@ def text(record):
         p("  %s" % topic)
         for line in lines:
             p("    %s" % line)
+    if not summary(record) and not record.drives:
+        p("  nothing changed")
+    for d in record.drives:
+        p("  network drive %s disconnected" % d)
     p("")
     for owner in owners(record):
         regs = [c for c in record.registry if c.owner == owner]
@@ -179,6 +221,8 @@ def text(record):
         for f in files:
             p("  %s %s (%s bytes)" % ({"added": "+", "changed": "~", "removed": "-"}[f.kind], f.path,
                                       f.after if f.after is not None else f.before))
+            for line in f.diff or []:
+                p("      %s" % line)
         if owner in record.hives:
             loads, unloads = record.hives[owner]
             p("  hive loaded %d times, unloaded %d times (Wine keeps nothing written into a loaded hive;"
@@ -193,6 +237,13 @@ def text(record):
         p("  %s: command line %s; %s; current directory %s" % (name, cmdline, how, cwd))
     p("")
     p("Restart and log-off requests: %s" % (", ".join(record.requests) or "none"))
+    if record.held or record.failed:
+        p("")
+        p("What the machine file expects: %d held, %d did not" % (len(record.held), len(record.failed)))
+        for h in record.held:
+            p("  held: %s" % h)
+        for f in record.failed:
+            p("  DID NOT HOLD: %s" % f)
     for n in record.notes:
         p("Note: %s" % n)
     p("")
@@ -214,6 +265,7 @@ figure { display: inline-block; margin: 0 1em 1em 0; vertical-align: top; max-wi
 figure img { max-width: 100%; border: 1px solid #999; }
 figcaption { font-size: 0.9em; }
 .exit { font-size: 1.1em; font-weight: bold; }
+span.added { background: #e6f5e6; } span.removed, li.removed { background: #f9e3e3; }
 """
 
 
@@ -233,7 +285,8 @@ def html(record):
     p("<h1>Kestrup lab report: %s</h1>" % _e(record.title))
     p("<p>Machine <code>%s</code>; Windows <b>%s</b>; switches <code>%s</code>; package <b>%s</b>.</p>"
       % (_e(record.machine), _e(record.windows), _e(record.switches or "(none)"), _e(record.package)))
-    p('<p class="exit">Exit value: %s</p>' % _e(exit_text(record.exit)))
+    p('<p class="exit">%s</p>' % _e(headline(record)))
+    p('<p>Exit value: %s</p>' % _e(exit_text(record.exit)))
 
     p("<h2>Windows shown, in order (%d)</h2>" % len(record.shown))
     if not record.shown:
@@ -254,6 +307,10 @@ def html(record):
     p("<h2>What the run did</h2><ul>")
     for topic, lines in summary(record):
         p("<li><b>%s</b><ul>%s</ul></li>" % (_e(topic), "".join("<li>%s</li>" % _e(x) for x in lines)))
+    for d in record.drives:
+        p("<li>Network drive <code>%s</code> disconnected</li>" % _e(d))
+    if not summary(record) and not record.drives:
+        p("<li>Nothing changed.</li>")
     p("</ul>")
 
     for owner in owners(record):
@@ -279,6 +336,10 @@ def html(record):
                 p('<tr><td class="v">%s</td><td>%s</td><td class="%s">%s</td></tr>'
                   % (_e(f.path), "—" if f.before is None else "%d bytes" % f.before, f.kind,
                      "(removed)" if f.after is None else "%d bytes" % f.after))
+                if f.diff:
+                    p('<tr><td colspan="3" class="v">%s</td></tr>' % "<br>".join(
+                        '<span class="%s">%s</span>' % ("removed" if d.startswith("-") else "added", _e(d))
+                        for d in f.diff))
             p("</table>")
     if record.installer_records:
         p("<p>And %d values of Windows Installer's own records of the packages, not listed.</p>"
@@ -294,6 +355,11 @@ def html(record):
     else:
         p("<p>None.</p>")
     p("<h2>Restart and log-off requests</h2><p>%s</p>" % _e(", ".join(record.requests) or "None."))
+    if record.held or record.failed:
+        p("<h2>What the machine file expects: %d held, %d did not</h2><ul>" % (len(record.held), len(record.failed)))
+        p("".join("<li>held: %s</li>" % _e(h) for h in record.held))
+        p("".join('<li class="removed"><b>did not hold:</b> %s</li>' % _e(f) for f in record.failed))
+        p("</ul>")
     for n in record.notes:
         p("<p><b>Note:</b> %s</p>" % _e(n))
     p("<p>Artefacts: <code>%s</code></p>" % _e(record.artefacts))
@@ -316,6 +382,7 @@ class Outcome:
     def __init__(self, name):
         self.name = name
         self.problems = []
+        self.held = []  # the expectations that held, one line each
         self.errors = []
         self.notes = []
         self.seconds = 0.0

@@ -37,7 +37,7 @@ SHARED = os.path.join(LAB_DIR, "shared.toml")
 
 # Wine's names for the Windows versions it can report (HKCU\Software\Wine "Version").
 WINE_VERSIONS = ("win98", "win95", "winme", "nt40", "win2k", "winxp", "winxp64", "win2003", "vista", "win2008",
-                 "win7", "win2008r2", "win8", "win81", "win10")
+                 "win7", "win2008r2", "win8", "win81", "win10", "win11")
 # Service packs that the lab sets through the registry instead (see wine.windows_values).
 SERVICE_PACK_VERSIONS = ("win2k", "winxp")
 
@@ -46,7 +46,12 @@ Data = Union[str, int, list[str]]
 
 
 class SchemaError(Exception):
-    pass
+    """What is wrong with a file: every fault found (faults), one a line in the message."""
+
+    def __init__(self, message, faults=None, partial=None):
+        super().__init__(message)
+        self.faults = list(faults) if faults else [message]
+        self.partial = partial  # the record made of what was right, for the checks that need one
 
 
 def fill(text, values):
@@ -334,6 +339,17 @@ def _describe(t):
     return str(t)
 
 
+def _each(items, convert, errors):
+    """Converts every item, collecting the errors of all of them instead of stopping at the first."""
+    out = []
+    for item in items:
+        try:
+            out.append(convert(item))
+        except SchemaError as e:
+            errors.extend(e.faults)
+    return out
+
+
 def _convert(t, value, where):
     origin = typing.get_origin(t)
     if origin is Union:
@@ -352,12 +368,20 @@ def _convert(t, value, where):
         if not isinstance(value, list):
             raise SchemaError("%s: expected %s, got %s" % (where, _describe(t), _shown(value)))
         inner = typing.get_args(t)[0]
-        return [_convert(inner, v, "%s[%d]" % (where, i + 1)) for i, v in enumerate(value)]
+        errors = []
+        out = _each(enumerate(value), lambda iv: _convert(inner, iv[1], "%s[%d]" % (where, iv[0] + 1)), errors)
+        if errors:
+            raise SchemaError(errors[0], errors)
+        return out
     if origin is dict:
         if not isinstance(value, dict):
             raise SchemaError("%s: expected %s, got %s" % (where, _describe(t), _shown(value)))
         inner = typing.get_args(t)[1]
-        return {k: _convert(inner, v, "%s.%s" % (where, k)) for k, v in value.items()}
+        errors = []
+        out = _each(value.items(), lambda kv: (kv[0], _convert(inner, kv[1], "%s.%s" % (where, kv[0]))), errors)
+        if errors:
+            raise SchemaError(errors[0], errors)
+        return dict(out)
     if dataclasses.is_dataclass(t):
         if not isinstance(value, dict):
             raise SchemaError("%s: expected a table, got %s" % (where, _shown(value)))
@@ -381,20 +405,28 @@ def _shown(value):
 
 
 def _record(cls, table, where):
+    """A record of the table; a SchemaError carries every fault found in it (args[1])."""
     hints = typing.get_type_hints(cls)
     known = {f.name: f for f in dataclasses.fields(cls) if not f.metadata.get("internal")}
-    for k in table:
-        if k not in known:
-            raise SchemaError("%s: unknown key %r (known: %s)"
-                              % (where + "." + k if where else k, k, ", ".join(sorted(known))))
+    errors = ["%s: unknown key %r (known: %s)" % (where + "." + k if where else k, k, ", ".join(sorted(known)))
+              for k in table if k not in known]
     args = {}
     for name, f in known.items():
         at = "%s.%s" % (where, name) if where else name
         if name not in table:
             if f.default is dataclasses.MISSING and f.default_factory is dataclasses.MISSING:
-                raise SchemaError("%s: missing (expected %s)" % (at, _describe(hints[name])))
+                errors.append("%s: missing (expected %s)" % (at, _describe(hints[name])))
             continue
-        args[name] = _convert(hints[name], table[name], at)
+        try:
+            args[name] = _convert(hints[name], table[name], at)
+        except SchemaError as e:
+            errors.extend(e.faults)
+    if errors:
+        try:
+            partial = cls(**args)
+        except TypeError:  # a required key is wrong or missing
+            partial = None
+        raise SchemaError(errors[0], errors, partial)
     return cls(**args)
 
 
@@ -407,12 +439,30 @@ def find_fixture(name, source=None):
     return None
 
 
-def _check(m, path, origins=None):
-    def fail(where, text):
+# The keys xdotool presses by name in a box's answer; a single character is pressed as itself.
+XDOTOOL_KEYS = ("Return", "Tab", "space", "Escape", "Left", "Right", "Up", "Down", "Home", "End", "BackSpace",
+                "Delete", "F1")
+
+
+def _answer_fault(answer):
+    """What is wrong with a box's answer as xdotool keys ("y", "Return", "Tab space", "alt+n"), or None."""
+    for key in answer.split() or [""]:
+        *mods, last = key.split("+")
+        if any(m not in ("alt", "ctrl", "shift") for m in mods) or not (len(last) == 1 or last in XDOTOOL_KEYS):
+            return ("%r is not a key xdotool presses: give single characters (y, n) or names (%s), "
+                    "several separated by blanks" % (key, ", ".join(XDOTOOL_KEYS)))
+    return None
+
+
+def _check(m, text, path, origins=None):
+    """Every fault of a typed file at once, each with its line."""
+    faults = []
+
+    def fail(where, fault):
         entry = where.partition(".")[0]
         if origins and entry in origins:
             where += " (from %s of %s)" % (origins[entry], SHARED)
-        raise SchemaError("%s: %s: %s" % (path, where, text))
+        faults.append("%s: %s" % (where, fault))
 
     name, _, sp = m.windows.partition(" ")
     if name not in WINE_VERSIONS or (sp and (name not in SERVICE_PACK_VERSIONS or not sp.startswith("sp")
@@ -468,6 +518,15 @@ def _check(m, path, origins=None):
         if st.stub.lower() in counted:
             fail("started[%d].stub" % (i + 1), "%r is already checked by %s" % (st.stub, counted[st.stub.lower()]))
         counted[st.stub.lower()] = "started[%d]" % (i + 1)
+    for i, d in enumerate(m.drive):
+        if not re.fullmatch(r"[A-Za-z]", d.letter):
+            fail("drive[%d].letter" % (i + 1), "expected a drive letter alone (\"H\"), got %r" % d.letter)
+    for i, b in enumerate(m.box):
+        for key, keys in [("answer", [b.answer])] + [("ignored", b.get("ignored", []))]:
+            for k in keys:
+                if _answer_fault(k):
+                    fail("box[%d].%s" % (i + 1, key), _answer_fault(k))
+    return faults
 
 
 def _line_of(text, where):
@@ -504,12 +563,22 @@ def _toml(text, path):
         raise SchemaError("%s: not a valid TOML file: %s" % (path, e)) from None
 
 
+def _at_line(text, path, fault):
+    """path: line N: fault, where the fault's key path can be found in the text."""
+    line = _line_of(text, fault.partition(":")[0].partition(" (from ")[0])
+    return "%s: %s%s" % (path, "line %d: " % line if line else "", fault)
+
+
+def _in_file(faults, text, path):
+    lines = [_at_line(text, path, f) for f in faults]
+    return SchemaError("\n".join(lines), lines)
+
+
 def _typed(cls, table, text, path):
     try:
         return _record(cls, table, "")
     except SchemaError as e:
-        line = _line_of(text, str(e).partition(":")[0])
-        raise SchemaError("%s: %s%s" % (path, "line %d: " % line if line else "", e)) from None
+        raise _in_file(e.faults, text, path) from None
 
 
 def _read(path):
@@ -574,9 +643,15 @@ def parse(text, path="<text>", shared=None):
             raise
         line = _line_of(text, str(e).partition(":")[0])
         raise SchemaError("%s: %s%s" % (path, "line %d: " % line if line else "", e)) from None
-    m = _typed(Machine, table, text, path)
-    m.source = path
-    _check(m, path, origins)
+    try:
+        m, faults = _record(Machine, table, ""), []
+    except SchemaError as e:
+        m, faults = e.partial, e.faults
+    if m is not None:
+        m.source = path
+        faults += _check(m, text, path, origins)
+    if faults:
+        raise _in_file(faults, text, path)
     return m
 
 

@@ -19,12 +19,17 @@ STUB_LOG_DIR = "lab"                         # C:\lab\<stub>.log, see lab/stubs/
 _NT_VERSIONS = {"win2k": ("5.0", "2195"), "winxp": ("5.1", "2600")}
 
 
+# Names Wine 8 does not know, and the one that shows the same to kestrup.exe: Windows 8 to 11
+# answer a program without a compatibility manifest as 6.2, and so does Wine's win10.
+RUNS_AS = {"win11": "win10"}
+
+
 def windows_values(windows):
     """The registry values (key, view, name, type, data) that make Wine report 'windows':
     a Version name of Wine ("winxp", "vista"), or "win2k spN" / "winxp spN"."""
     name, _, sp = windows.partition(" ")
     if not sp:
-        return [("HKCU\\Software\\Wine", 32, "Version", "REG_SZ", name)]
+        return [("HKCU\\Software\\Wine", 32, "Version", "REG_SZ", RUNS_AS.get(name, name))]
     if name not in _NT_VERSIONS or not sp.startswith("sp") or not sp[2:].isdigit():
         raise ValueError("unknown Windows %r" % windows)
     version, build = _NT_VERSIONS[name]

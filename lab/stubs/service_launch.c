@@ -42,8 +42,10 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     if (WaitForSingleObject(pi.hProcess, LAB_WAIT_MS) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, WAIT_TIMEOUT);
         WaitForSingleObject(pi.hProcess, 10000);
+        code = WAIT_TIMEOUT;
+    } else {
+        GetExitCodeProcess(pi.hProcess, &code);
     }
-    GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     CloseDesktop(desk);

@@ -79,5 +79,33 @@ class ReportInFirefox(unittest.TestCase):
             self.assertGreater(count(raw, colour), SIZE[0] * SIZE[1] // 4, "%s does not show" % name)
 
 
+# (package answers, restart requests, event log, exit value, the report's first line)
+HEADLINES = [
+    ([0], [], [], 1, "Kerberos for Windows installed; the run completed."),
+    ([3010], ["ExitWindowsEx(00000003,00000000)"], [], 1,
+     "Kerberos for Windows installed; Windows must restart to finish; the run ended with a restart request."),
+    ([], ["ExitWindowsEx(00000003,00000000)"], [], 1,
+     "Kerberos for Windows deferred to the next run (a restart was requested first); the run ended with a "
+     "restart request."),
+    ([1603], [], ["FATAL ERROR: Fatal error during installation."], 0,
+     "Kerberos for Windows not installed (the package answered 1603); the run stopped: FATAL ERROR: Fatal error "
+     "during installation."),
+    ([], [], [], None, "Kerberos for Windows not installed (the package was never started); the run did not end by "
+     "itself."),
+]
+
+
+class Headline(unittest.TestCase):
+    def test_the_first_line_says_what_became_of_the_package_and_why_the_run_stopped(self):
+        for results, requests, log, rc, want in HEADLINES:
+            with self.subTest(want):
+                record = report.RunRecord(title="t", machine="m.toml", windows="winxp", switches="", package="ok",
+                                          exit=rc, requests=requests, package_results=results, log=log)
+                self.assertEqual(report.headline(record), want)
+                self.assertIn(want, report.text(record).splitlines()[2])
+        empty = report.text(report.RunRecord(title="t", machine="m", windows="winxp", switches="", package="ok"))
+        self.assertIn("What the run did:\n  nothing changed\n", empty)
+
+
 if __name__ == "__main__":
     unittest.main()

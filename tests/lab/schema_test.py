@@ -97,7 +97,23 @@ BAD = [
      "(32-bit view) is already checked by reg[1]" % schema.SHARED),
     ("a stub counted twice, once by a group", ('stub = "klist"', 'stub = "netidmgr"'),
      "started[2].stub (from [include.not_installed] of"),
+    ("a drive letter with its colon", ('letter = "H"', 'letter = "H:"'),
+     "line 39: drive[1].letter: expected a drive letter alone (\"H\"), got 'H:'"),
+    ("an answer xdotool has no key for", ('answer = "y"', 'answer = "yes"'),
+     "line 47: box[1].answer: 'yes' is not a key xdotool presses"),
 ]
+
+# A file a hurried administrator writes: every mistake is named in one run, each with its line.
+HURRIED = [('windows = "win7"', 'windows = "win12"'), ('package = "reboot"', 'package = "maybe"'),
+           ('prefs_size = 5000', 'prefs_size = "5000"'), ('kind = "uninstaller"', 'knd = "uninstaller"'),
+           ('count = 0', 'count = "none"')]
+HURRIED_SAYS = ["line 5: package: expected one of", "line 25: user[2].firefox[2].prefs_size: expected a whole",
+                "line 33: earlier[1].knd: unknown key", "line 51: started[1].count: expected a whole number",
+                "line 3: windows: expected one of"]
+HURRIED_CHECKED = [('windows = "win7"', 'windows = "win12"'), ('letter = "H"', 'letter = "H:"'),
+                   ('answer = "y"', 'answer = "yes"'), ('prefs_file = "beside.js"', 'prefs_file = "nowhere.js"')]
+HURRIED_CHECKED_SAYS = ["line 3: windows: expected one of", "line 21: user[2].firefox[1].prefs_file: no file",
+                        "line 39: drive[1].letter", "line 47: box[1].answer"]
 
 
 class Schema(unittest.TestCase):
@@ -163,6 +179,22 @@ class Schema(unittest.TestCase):
                          (0x40024, "PC-Tessel will be removed and replaced by Kerberos for Windows.", "y"))
         self.assertEqual([(st.stub, st.count) for st in s.started], [("klist", 0), ("netidmgr", 0)])
         self.assertIn("InstallDir", [a.name for a in s.absent])
+
+    def test_every_mistake_of_a_file_is_named_at_once_with_its_line(self):
+        for mistakes, says in ((HURRIED, HURRIED_SAYS), (HURRIED_CHECKED, HURRIED_CHECKED_SAYS)):
+            text = GOOD
+            for old, new in mistakes:
+                self.assertIn(old, text)
+                text = text.replace(old, new, 1)
+            with self.assertRaises(schema.SchemaError) as e:
+                scenario.Scenario(self.write(text))
+            self.assertEqual(len(e.exception.faults), len(says), e.exception.faults)
+            for fault, said in zip(e.exception.faults, says):
+                self.assertIn(said, fault)
+
+    def test_win11_runs_as_win10(self):
+        s = scenario.Scenario(self.write(GOOD.replace('windows = "win7"', 'windows = "win11"')))
+        self.assertEqual(wine.windows_values(s.windows), [("HKCU\\Software\\Wine", 32, "Version", "REG_SZ", "win10")])
 
     def test_a_set_up_that_did_not_take_is_named_before_the_run(self):
         # The good file laid into a prefix whose saved registry lacks one value (the trace list,
