@@ -147,7 +147,8 @@ def run_kestrup(pfx, switches, screen, artefacts, boxes=(), tolerate=(), timeout
             proc.kill()
             rc = None
     if rc == 124:
-        outcome.fail("kestrup.exe did not end within %d s" % timeout)
+        gave_up = "90 s: the launcher gave up on it, as a deployment tool would"
+        outcome.fail("kestrup.exe did not end within %s" % (gave_up if launcher else "%d s" % timeout))
         rc = None
     for box in [] if any_order else s.expected:
         outcome.fail("expected box %r never appeared" % box["title"])

@@ -6,12 +6,14 @@
  *   lab_service_launch.exe "C:\Kestrup Setup\kestrup.exe" /ReallySilent
  *
  * Its exit value is the program's; it waits at most LAB_WAIT_MS and then
- * ends the program with exit value 258 (WAIT_TIMEOUT), as a deployment tool
- * gives up on an installation that never returns.
+ * ends the program and answers LAB_GAVE_UP, as a deployment tool gives up on
+ * an installation that never returns (124, as timeout(1) does: Wine hands
+ * Linux only the low 8 bits of an exit value).
  */
 #include <windows.h>
 
 #define LAB_WAIT_MS 90000
+#define LAB_GAVE_UP 124
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
 {
@@ -40,9 +42,9 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     if (!CreateProcessA(NULL, args, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         return 5;
     if (WaitForSingleObject(pi.hProcess, LAB_WAIT_MS) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, WAIT_TIMEOUT);
+        TerminateProcess(pi.hProcess, LAB_GAVE_UP);
         WaitForSingleObject(pi.hProcess, 10000);
-        code = WAIT_TIMEOUT;
+        code = LAB_GAVE_UP;
     } else {
         GetExitCodeProcess(pi.hProcess, &code);
     }
