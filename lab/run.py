@@ -34,6 +34,7 @@ def main():
     ap.add_argument("--out", default=os.path.join(REPO, "build", "lab"),
                     help="where prefixes, packages and artefacts go")
     ap.add_argument("--only", nargs="*", help="run only scenarios whose names contain one of these")
+    ap.add_argument("--skip", nargs="*", default=[], help="leave out scenarios whose names begin with one of these")
     ap.add_argument("--scenario", nargs="+", metavar="PATH", help="run these scenario files instead of lab/scenarios")
     ap.add_argument("--keep", action="store_true", help="keep each scenario's prefix (or its overlay's changes)")
     ap.add_argument("--exe", help="another kestrup.exe to run (a site or signed build); stubs still from --build")
@@ -48,7 +49,8 @@ def main():
         if args.scenario:
             scenarios = scenario.load(args.scenario)
         else:
-            scenarios = scenario.load_all(os.path.join(LAB_DIR, "scenarios"), args.only)
+            scenarios = [s for s in scenario.load_all(os.path.join(LAB_DIR, "scenarios"), args.only)
+                         if not s.name.startswith(tuple(args.skip))]
     except schema.SchemaError as e:
         print("lab: cannot run: %s" % e)
         print("lab: 0 passed, 1 failed")
