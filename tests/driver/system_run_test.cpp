@@ -98,6 +98,14 @@ TEST_F(SystemRunTest, AsSystemOnWindows10x64) {
         {"dialog 103 in session 0 hangs the run: it counts as not shown, which stops it", "/Silent",
          [&] { m.SetString(HKEY_LOCAL_MACHINE, kCalendarClientKey, "DisplayVersion", "9.0.4"); }, kExitStopped,
          [&] { EXPECT_TRUE(m.installerCalls.empty()); }},
+        {"a 64-bit Firefox is not seen, so its prefs.js is rewritten under it", "/ReallySilent",
+         [&] { AddFirefox(true, kBob); }, kExitCompleted, [&] { EXPECT_FALSE(FirefoxConfigured()); }},
+        {"another user's Firefox is not seen by an administrator's run", "/ReallySilent",
+         [&] {
+             RunAsAdminInUsersSession();
+             AddFirefox(false, kBob);
+         },
+         kExitCompleted, [&] { EXPECT_FALSE(FirefoxConfigured()); }},
         {"netidmgr started with another administrator's token on the user's desktop", "/ReallySilent",
          [&] { RunAsAdminInUsersSession(); }, kExitCompleted,
          [&] {
