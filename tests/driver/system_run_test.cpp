@@ -118,6 +118,56 @@ TEST_F(SystemRunTest, AsSystemOnWindows10x64) {
              EXPECT_EQ(LogCount(), 0u);
              EXPECT_TRUE(m.started.empty());  // Windows is restarting: no netidmgr
          }},
+        {"the 64-bit AFS package's entry is not found, so it is never removed", "/ReallySilent",
+         [&] {
+             const std::string entry = std::string(kUninstall) + "\\" + kAfsCode;
+             m.SetString(HKEY_LOCAL_MACHINE, entry, "DisplayName", "QV-OpenAFS 1.7 (64-bit)", View::k64);
+             m.AddLibrary(m.systemDirectory + "\\afsloopback.dll", {}, ERROR_BAD_EXE_FORMAT);  // a 64-bit one
+             m.AddPackage(kAfsCode, {ERROR_SUCCESS, [this, entry] {
+                                         m.FindKey(HKEY_LOCAL_MACHINE, kUninstall, View::k64)->subkeys.erase(kAfsCode);
+                                     }});
+         },
+         kExitCompleted,
+         [&] {
+             ASSERT_FALSE(m.installerCalls.empty());
+             EXPECT_EQ(m.installerCalls[0].target, kAfsCode);
+             EXPECT_EQ(m.exitWindowsRequests.size(), 1u);  // removed: restart, run again
+             for (const winsim::LibraryRequest& r : m.libraryRequests)
+                 EXPECT_EQ(r.name.find("afsloopback"), std::string::npos) << "a 64-bit library loaded: " << r.name;
+         }},
+        {"the uninstaller's own dialog is shown where nobody sees it: the quiet command is there", "/ReallySilent",
+         [&] {
+             AddTesselUninstaller({0, 0, [&](const winsim::ProcessStart&) { RemoveTesselEntry()(); }},
+                                  "C:\\PCT\\uninst.exe /S");
+         },
+         kExitCompleted,
+         [&] {
+             ASSERT_EQ(m.started.size(), 1u);
+             EXPECT_EQ(m.started[0].commandLine, "C:\\PCT\\uninst.exe /S");
+         }},
+        {"an uninstaller that copies itself to %TEMP% and exits at once counts as a failed removal", "/ReallySilent",
+         [&] {
+             winsim::Program uninstaller;
+             uninstaller.finish = RemoveTesselEntry();
+             uninstaller.finishesAfterMs = 20000;
+             AddTesselUninstaller(uninstaller);
+         },
+         kExitCompleted,
+         [&] {
+             EXPECT_EQ(LogCount(), 0u);
+             EXPECT_EQ(m.exitWindowsRequests.size(), 1u);
+         }},
+        {"an uninstaller that never ends is waited for for ever", "/ReallySilent",
+         [&] {
+             winsim::Program uninstaller;
+             uninstaller.neverEnds = true;
+             AddTesselUninstaller(uninstaller);
+         },
+         kExitStopped,
+         [&] {
+             EXPECT_EQ(LogEntry("0"), kRemovalFailed);
+             EXPECT_LE(m.tickCount - 1000000u, 60u * 60 * 1000);  // given up within the hour
+         }},
     };
     ForEachRow(rows, [&](const Row& row) {
         SCOPED_TRACE(row.fault);

@@ -99,9 +99,13 @@ TEST_F(RemovalTest, BothSearchesAlwaysRun) {
     EXPECT_EQ(afs, kAfsCode);
 }
 
-TEST_F(RemovalTest, OnlyThePlainViewIsSearched) {
+TEST_F(RemovalTest, TheSixtyFourBitViewIsSearchedWhereWindowsIs64Bit) {
     AddEntry("X", "PC-Tessel", View::k64);
     std::string key;
+    EXPECT_TRUE(FindTesselPackage(key));
+    EXPECT_EQ(key, "X");
+    key.clear();
+    m.missingKernelFunctions.insert("IsWow64Process");  // XP before SP2 cannot tell: the plain view only
     EXPECT_FALSE(FindTesselPackage(key));
     m.CreateKey(HKEY_LOCAL_MACHINE, kUninstallRoot).denyRead = true;
     AddEntry("Y", "PC-Tessel");
