@@ -128,7 +128,9 @@ int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
         if (!flags.reallySilent && Ask(flags, question, "Remove Old Software?") == IDNO)
             return ReportRemovalFailed(flags);
         ConfigureDefaultIdentity();
-        bool restartNeeded = RemoveEarlierSoftware(tesselKeyName, afsKeyName, removalDone, flags.reallySilent);
+        // Nobody could work an uninstaller's window either: the quiet way, as when really silent.
+        bool restartNeeded =
+            RemoveEarlierSoftware(tesselKeyName, afsKeyName, removalDone, flags.reallySilent || flags.unseen);
         if (!removalDone) return ReportRemovalFailed(flags);
         if (restartNeeded) {
             if (flags.reallySilent) {

@@ -135,7 +135,7 @@ TEST_F(SystemRunTest, AsSystemOnWindows10x64) {
              for (const winsim::LibraryRequest& r : m.libraryRequests)
                  EXPECT_EQ(r.name.find("afsloopback"), std::string::npos) << "a 64-bit library loaded: " << r.name;
          }},
-        {"the uninstaller's own dialog is shown where nobody sees it: the quiet command is there", "/ReallySilent",
+        {"the uninstaller's own dialog is shown where nobody sees it: the quiet command is there", "/Silent",
          [&] {
              AddTesselUninstaller({0, 0, [&](const winsim::ProcessStart&) { RemoveTesselEntry()(); }},
                                   "C:\\PCT\\uninst.exe /S");
