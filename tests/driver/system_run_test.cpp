@@ -31,7 +31,7 @@ public:  // the rows' lambdas reach these
         m.AddFile("C:\\WINDOWS\\system32\\msiexec.exe");
         m.FindFile("C:\\WINDOWS\\system32\\msiexec.exe")->fileVersions = {{"040904B0", "5.0.9200.16384"}};
         AddKerberosPackage();
-        // bob is logged on, with a Firefox profile.
+        // bob, a user of the computer with a Firefox profile.
         m.AddNt6ProfilesFolder();
         m.SetString(HKEY_LOCAL_MACHINE,
                     "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(kBob),

@@ -19,6 +19,16 @@ const winsim::RunningProcess* ProcessOf(Machine& m, HANDLE h) {
     return nullptr;
 }
 
+// The executable's file name, cut to the buffer and terminated; its length.
+DWORD CopyBaseName(const std::string& path, LPSTR out, size_t size) {
+    size_t slash = path.find_last_of('\\');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t n = std::min<size_t>(base.size(), size - 1);
+    std::memcpy(out, base.data(), n);
+    out[n] = 0;
+    return static_cast<DWORD>(n);
+}
+
 }  // namespace
 
 BOOL WINAPI EnumProcesses(DWORD* lpidProcess, DWORD cb, LPDWORD lpcbNeeded) {
@@ -35,10 +45,8 @@ BOOL WINAPI EnumProcesses(DWORD* lpidProcess, DWORD cb, LPDWORD lpcbNeeded) {
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
     Machine& m = winsim::Call("OpenProcess");
-    winsim::RunningProcess shell{Machine::kShellPid, "C:\\Windows\\explorer.exe"};
-    shell.owner = m.shellUser;
-    std::vector<winsim::RunningProcess> list = m.processes;
-    if (!m.shellUser.empty()) list.push_back(shell);
+    std::vector<winsim::RunningProcess> list = m.processes;  // and the desktop's shell
+    if (!m.shellUser.empty()) list.push_back({Machine::kShellPid, "explorer.exe", false, false, false, m.shellUser});
     const bool debug = m.privilegesEnabled.count(SE_DEBUG_NAME) != 0;
     for (auto& p : list) {
         if (p.pid != dwProcessId) continue;
@@ -79,12 +87,7 @@ DWORD WINAPI GetModuleBaseNameA(HANDLE hProcess, HMODULE, LPSTR lpBaseName, DWOR
         m.lastError = ERROR_INVALID_HANDLE;
         return 0;
     }
-    size_t slash = p->exePath.find_last_of('\\');
-    std::string base = slash == std::string::npos ? p->exePath : p->exePath.substr(slash + 1);
-    size_t n = std::min<size_t>(base.size(), nSize - 1);  // cut to the buffer, terminated
-    std::memcpy(lpBaseName, base.data(), n);
-    lpBaseName[n] = 0;
-    return static_cast<DWORD>(n);
+    return CopyBaseName(p->exePath, lpBaseName, nSize);
 }
 
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD) {
@@ -118,12 +121,7 @@ BOOL NextInSnapshot(Machine& m, HANDLE snapshot, LPPROCESSENTRY32 entry, bool fi
     }
     const winsim::RunningProcess& p = h->snapshot[h->snapshotNext++];
     entry->th32ProcessID = p.pid;
-    // The executable's file name, as NT-family Windows gives it.
-    size_t slash = p.exePath.find_last_of('\\');
-    std::string base = slash == std::string::npos ? p.exePath : p.exePath.substr(slash + 1);
-    size_t n = std::min<size_t>(base.size(), MAX_PATH - 1);
-    std::memcpy(entry->szExeFile, base.data(), n);
-    entry->szExeFile[n] = 0;
+    CopyBaseName(p.exePath, entry->szExeFile, MAX_PATH);  // as NT-family Windows gives it
     return TRUE;
 }
 
