@@ -139,13 +139,14 @@ EngineUpdate UpdateWindowsInstaller(const RunFlags& flags, int osClass, const st
         RestartComputer();
         return EngineUpdate::kRestartRequested;
     }
-    if (AskQuestion("Your Windows Installer has been updated to the latest version and will require a restart.\n\n"
-                    "After your system has restarted, run this program again to complete the installation of "
-                    "Kerberos for Windows.\n\n"
-                    "Do you want to restart your computer now? "
-                    "If you do not restart, this program will quit and the installation of Kerberos for Windows "
-                    "cannot proceed.",
-                    "Reboot now?") == IDYES) {
+    if (Ask(flags,
+            "Your Windows Installer has been updated to the latest version and will require a restart.\n\n"
+            "After your system has restarted, run this program again to complete the installation of "
+            "Kerberos for Windows.\n\n"
+            "Do you want to restart your computer now? "
+            "If you do not restart, this program will quit and the installation of Kerberos for Windows "
+            "cannot proceed.",
+            "Reboot now?") == IDYES) {
         RestartComputer();
         return EngineUpdate::kRestartRequested;
     }

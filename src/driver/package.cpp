@@ -100,8 +100,9 @@ bool InstallKerberosPackage(const RunFlags& flags, std::string& installerMessage
             "ERROR the installer file: " + (path.empty() ? std::string(kPackageFileName) : path) + " is missing.";
         return false;
     }
+    // The package's own wizard where nobody sees it would wait for ever for a click.
     INSTALLUILEVEL level = flags.reallySilent ? INSTALLUILEVEL_NONE
-                           : flags.silent
+                           : flags.silent || flags.unseen
                                ? static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_PROGRESSONLY)
                                : INSTALLUILEVEL_FULL;
     // Windows Installer by ordinal (141 and 87), from the system folder only.
@@ -114,6 +115,11 @@ bool InstallKerberosPackage(const RunFlags& flags, std::string& installerMessage
         result = installProduct(path.c_str(), "REBOOT=REALLYSUPPRESS");
     }
     if (result == ERROR_SUCCESS) return true;
+    // 1641: installed, and Windows Installer is restarting Windows already.
+    if (result == ERROR_SUCCESS_REBOOT_INITIATED) {
+        installerMessage = kRestartInitiated;
+        return true;
+    }
     if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
         installerMessage = kRebootRequired;
         return true;

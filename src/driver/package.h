@@ -10,6 +10,8 @@ namespace kestrup {
 
 constexpr char kPackageFileName[] = "kfw_release.msi";
 constexpr char kRebootRequired[] = "Reboot required.";
+// Installed, and Windows Installer has begun restarting Windows (1641).
+constexpr char kRestartInitiated[] = "Restart initiated.";
 
 // True when installed (0 or 3010). The installer message is then empty or
 // "Reboot required."; on failure it says what failed.

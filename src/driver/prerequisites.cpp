@@ -31,13 +31,14 @@ INT_PTR CALLBACK IncompatibleSoftwareDialogProc(HWND dialog, UINT message, WPARA
     return FALSE;
 }
 
-bool CheckCalendarSoftware(HINSTANCE instance) {
+bool CheckCalendarSoftware(HINSTANCE instance, const RunFlags& flags) {
     std::string version;
     if (!RegReadString(HKEY_LOCAL_MACHINE, kCalendarClientKey, "DisplayVersion", version)) return true;
     int dot = FindNoCase(version, ".");
     if (dot == 0) return true;
     int major = 0;
     if (TextToInt(LeftPart(version, dot - 1), &major) > 9) return true;
+    if (flags.unseen) return false;  // a dialog nobody sees is one that could not be shown
     INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_INCOMPATIBLE_SOFTWARE), nullptr,
                                      IncompatibleSoftwareDialogProc, 0);
     return result == IDC_CALENDAR_OK;  // Cancel, or a dialog that could not be shown, stops
@@ -82,7 +83,7 @@ void InstallHotfix(const RunFlags& flags) {
         logText = "ERROR: Unable to install KB892090 hotfix.";
     }
     LogInstallerEvent(logText);
-    if (!flags.silent)
+    if (!flags.silent && !flags.unseen)
         ShowWarning(
             "This program was unable to install the KB892090 hotfix.\n\n"
             "Click OK to continue installing Kerberos for Windows.",

@@ -16,7 +16,7 @@ constexpr char kHotfixMarkerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersio
 
 // True to go on with the installation, false to stop. Shows dialog 103 when an
 // old calendar client (major version 9 or below) is installed.
-bool CheckCalendarSoftware(HINSTANCE instance);
+bool CheckCalendarSoftware(HINSTANCE instance, const RunFlags& flags);
 // Dialog 103's procedure: ends only on the OK (3) and Cancel (7) buttons.
 INT_PTR CALLBACK IncompatibleSoftwareDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // True when KB892090 applies to this Windows and is not installed; fileName

@@ -38,10 +38,11 @@ void WriteCredentialManagerDefaults(int osClass) {
     RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "DefaultWindowMode", 1);
 }
 
-// A failure that ends the run: a box, or with the Silent flag a log entry, never both.
+// A failure that ends the run: a box, or with the Silent flag (or nobody to see
+// a box) a log entry, never both.
 void ReportFatal(const RunFlags& flags, const std::string& logText, const std::string& boxText,
                  const std::string& title) {
-    if (flags.silent)
+    if (flags.silent || flags.unseen)
         LogInstallerEvent(logText);
     else
         ShowFatalError(boxText, title);
@@ -65,6 +66,10 @@ RunFlags ParseSwitches(const std::string& commandLine) {
     return flags;
 }
 
+int Ask(const RunFlags& flags, const std::string& text, const std::string& title) {
+    return flags.unseen ? 0 : AskQuestion(text, title);
+}
+
 std::string ComposeRemovalQuestion(const std::string& tesselKeyName, const std::string& afsKeyName) {
     std::string text;
     if (!tesselKeyName.empty()) {
@@ -78,7 +83,8 @@ std::string ComposeRemovalQuestion(const std::string& tesselKeyName, const std::
 }
 
 void RunIntegrationSteps(const RunFlags& flags) {
-    ConfigureBrowsersAndLsa(flags.reallySilent);
+    // Nobody can be warned to close a running browser: it is left alone, as in a really silent run.
+    ConfigureBrowsersAndLsa(flags.reallySilent || flags.unseen);
     SetTcpipDomain();
     if (!flags.noHotFix) InstallHotfix(flags);
 }
@@ -90,9 +96,10 @@ void StartCredentialManager() {
     path += "bin\\netidmgr.exe";
     // A path that does not fit MAX_PATH is not started rather than started cut.
     if (path.size() >= MAX_PATH) return;
-    // Under a deployment tool the installer runs as LocalSystem: the credential
-    // manager would then run as SYSTEM on the user's desktop.
-    if (RunningAsLocalSystem()) return;
+    // Only as the person at the desk: as SYSTEM, or elevated with another
+    // administrator's credentials, it would give that account's process to the
+    // user. The others get it at their next logon, from its Run entry.
+    if (!RunningAsDesktopUser()) return;
     // The program is named as well as given as the command line, so that a path
     // with blanks runs exactly this program and never a blank-cut prefix of it
     // (C:\Program.exe for C:\Program Files\...). The command line the credential
@@ -101,37 +108,42 @@ void StartCredentialManager() {
 }
 
 int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
-    const RunFlags flags = ParseSwitches(commandLine);
+    RunFlags decided = ParseSwitches(commandLine);
+    decided.unseen = !BoxesCanBeSeen();
+    const RunFlags& flags = decided;
     bool removalDone = false;
 
-    if (!flags.silent && AskQuestion("This program will install Kerberos for Windows.\n\nDo you want to continue?",
-                                     "Install Kerberos for Windows?") == IDNO)
+    if (!flags.silent && Ask(flags, "This program will install Kerberos for Windows.\n\nDo you want to continue?",
+                             "Install Kerberos for Windows?") == IDNO)
         return kExitStopped;
 
     std::string osDescription;
     const int osClass = GetOsClass(osDescription);
 
-    if (!flags.reallySilent && !CheckCalendarSoftware(instance)) return kExitStopped;
+    if (!flags.reallySilent && !CheckCalendarSoftware(instance, flags)) return kExitStopped;
 
     std::string tesselKeyName, afsKeyName;
     if (FindEarlierSoftware(tesselKeyName, afsKeyName)) {
         std::string question = ComposeRemovalQuestion(tesselKeyName, afsKeyName);
-        if (!flags.reallySilent && AskQuestion(question, "Remove Old Software?") == IDNO)
+        if (!flags.reallySilent && Ask(flags, question, "Remove Old Software?") == IDNO)
             return ReportRemovalFailed(flags);
         ConfigureDefaultIdentity();
-        bool restartNeeded = RemoveEarlierSoftware(tesselKeyName, afsKeyName, removalDone, flags.reallySilent);
+        // Nobody could work an uninstaller's window either: the quiet way, as when really silent.
+        bool restartNeeded =
+            RemoveEarlierSoftware(tesselKeyName, afsKeyName, removalDone, flags.reallySilent || flags.unseen);
         if (!removalDone) return ReportRemovalFailed(flags);
         if (restartNeeded) {
             if (flags.reallySilent) {
                 RestartComputer();
                 return kExitCompleted;
             }
-            if (AskQuestion("The previous Kerberos software has been removed. This program must restart your "
-                            "computer to complete the removal process.\n\n"
-                            "After your system has restarted, run this program again to complete the installation "
-                            "of Kerberos for Windows.\n\n"
-                            "Do you want to restart your computer now?",
-                            "Restart Computer?") == IDYES) {
+            if (Ask(flags,
+                    "The previous Kerberos software has been removed. This program must restart your "
+                    "computer to complete the removal process.\n\n"
+                    "After your system has restarted, run this program again to complete the installation "
+                    "of Kerberos for Windows.\n\n"
+                    "Do you want to restart your computer now?",
+                    "Restart Computer?") == IDYES) {
                 RestartComputer();
                 return kExitCompleted;
             }
@@ -160,25 +172,29 @@ int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
     }
 
     WriteCredentialManagerDefaults(osClass);
+    // Windows is going down already: nothing to start, nothing left to ask.
+    if (installerMessage == kRestartInitiated) return kExitCompleted;
     StartCredentialManager();
 
     // These two are asked whatever the silent flags say.
     if (FindNoCase(installerMessage, kRebootRequired) != 0 &&
-        AskQuestion("In order to complete the installation of Kerberos for Windows, you should restart your "
-                    "computer.\n\n"
-                    "Do you want to restart your computer now? Click No if you would prefer to restart manually at "
-                    "a later time.",
-                    "Restart Computer?") == IDYES) {
+        Ask(flags,
+            "In order to complete the installation of Kerberos for Windows, you should restart your "
+            "computer.\n\n"
+            "Do you want to restart your computer now? Click No if you would prefer to restart manually at "
+            "a later time.",
+            "Restart Computer?") == IDYES) {
         RestartComputer();
         return kExitCompleted;
     }
 
     if (osClass == kOsVista) {
-        int answer = AskQuestion(
-            "In order to use Kerberos for Windows, you must log off and back on to your Windows user account.\n\n"
-            "Do you want to log off now? Click No if you would prefer to log off at a later time; "
-            "but note that till you do log off, Kerberos for Windows may not function properly.",
-            "Log off?");
+        int answer =
+            Ask(flags,
+                "In order to use Kerberos for Windows, you must log off and back on to your Windows user account.\n\n"
+                "Do you want to log off now? Click No if you would prefer to log off at a later time; "
+                "but note that till you do log off, Kerberos for Windows may not function properly.",
+                "Log off?");
         if (answer == IDYES || answer == IDNO)
             RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "NotificationAction", kNotificationAction);
         if (answer == IDYES) LogOffUser();

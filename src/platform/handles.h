@@ -81,6 +81,7 @@ using KeyHandle = UniqueHandle<KeyTraits>;
 using KernelHandle = UniqueHandle<KernelTraits>;
 using FileHandle = UniqueHandle<FileTraits>;
 using FindHandle = UniqueHandle<FindTraits>;
+using SnapshotHandle = UniqueHandle<FileTraits>;  // CreateToolhelp32Snapshot too answers INVALID_HANDLE_VALUE
 using LibraryHandle = UniqueHandle<LibraryTraits>;
 
 // A started process's two handles, closed together.

@@ -1,11 +1,11 @@
 #include "platform/hardening.h"
 
 #include "platform/handles.h"
+#include "platform/system_library.h"
 
 #include <windows.h>
 
 #include <cstddef>
-#include <cstring>
 #include <vector>
 
 namespace kestrup {
@@ -25,50 +25,73 @@ using SetSearchPathModeFunction = BOOL(WINAPI*)(DWORD);
 using SetProcessDEPPolicyFunction = BOOL(WINAPI*)(DWORD);
 using HeapSetInformationFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, SIZE_T);
 
-template <typename Function>
-Function Kernel32Function(HMODULE kernel32, const char* name) {
-    FARPROC address = GetProcAddress(kernel32, name);
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
-
 }  // namespace
 
-bool RunningAsLocalSystem() {
+namespace {
+
+// The SID of the user of a process's token, as its bytes (a revision, a count
+// of sub-authorities, a 6-byte authority, then the sub-authorities): two SIDs
+// are equal exactly when these are, as EqualSid finds.
+bool ProcessUserSid(HANDLE process, std::vector<BYTE>& sid) {
     KernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
+    if (!OpenProcessToken(process, TOKEN_QUERY, token.receive())) return false;
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     if (size < sizeof(TOKEN_USER)) return false;
     std::vector<BYTE> buffer(size);
     if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return false;
-    // S-1-5-18: revision 1, one sub-authority, authority 5 (NT), sub-authority 18.
-    static const BYTE kLocalSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    const BYTE* sid = static_cast<const BYTE*>(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+    const BYTE* start = static_cast<const BYTE*>(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
     const BYTE* end = buffer.data() + buffer.size();
-    return sid >= buffer.data() && end - sid >= static_cast<std::ptrdiff_t>(sizeof kLocalSystem) &&
-           std::memcmp(sid, kLocalSystem, sizeof kLocalSystem) == 0;
+    if (start < buffer.data() || end - start < 8 || end - start < 8 + 4 * static_cast<std::ptrdiff_t>(start[1]))
+        return false;
+    sid.assign(start, start + 8 + 4 * start[1]);
+    return true;
+}
+
+}  // namespace
+
+bool RunningAsLocalSystem() {
+    // S-1-5-18: revision 1, one sub-authority, authority 5 (NT), sub-authority 18.
+    static const std::vector<BYTE> kLocalSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    std::vector<BYTE> sid;
+    return ProcessUserSid(GetCurrentProcess(), sid) && sid == kLocalSystem;
+}
+
+bool RunningAsDesktopUser() {
+    constexpr DWORD kProcessQueryLimitedInformation = 0x1000;  // Vista and later
+    auto shellWindow = LoadedModuleFunction<decltype(&::GetShellWindow)>("user32.dll", "GetShellWindow");
+    auto windowProcess =
+        LoadedModuleFunction<decltype(&::GetWindowThreadProcessId)>("user32.dll", "GetWindowThreadProcessId");
+    // Windows 95 and NT 4 cannot tell: there only SYSTEM is known not to be the person.
+    if (!shellWindow || !windowProcess) return !RunningAsLocalSystem();
+    HWND shell = shellWindow();  // none on a desktop nobody sees, nor before anyone logs on
+    DWORD shellProcessId = 0;
+    if (!shell || !windowProcess(shell, &shellProcessId) || shellProcessId == 0) return false;
+    KernelHandle process(OpenProcess(kProcessQueryLimitedInformation, FALSE, shellProcessId));
+    if (!process) process = KernelHandle(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shellProcessId));
+    std::vector<BYTE> shellUser, ours;
+    return process && ProcessUserSid(process.get(), shellUser) && ProcessUserSid(GetCurrentProcess(), ours) &&
+           shellUser == ours;
 }
 
 void HardenProcess() {
-    // kernel32 is in every process; its handle is not ours to free.
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    if (!kernel32) return;
     // Windows 8 and later (Vista and 7 with KB2533623): bare library names
     // come from the system folder only. Otherwise at least the current folder
     // leaves the search (XP SP1 and later).
-    auto setDefault = Kernel32Function<SetDefaultDllDirectoriesFunction>(kernel32, "SetDefaultDllDirectories");
+    auto setDefault =
+        LoadedModuleFunction<SetDefaultDllDirectoriesFunction>("kernel32.dll", "SetDefaultDllDirectories");
     if (!setDefault || !setDefault(kLoadLibrarySearchSystem32)) {
-        if (auto setDllDirectory = Kernel32Function<SetDllDirectoryAFunction>(kernel32, "SetDllDirectoryA"))
+        if (auto setDllDirectory = LoadedModuleFunction<SetDllDirectoryAFunction>("kernel32.dll", "SetDllDirectoryA"))
             setDllDirectory("");
     }
     // SearchPath looks in the current folder only after the system folders.
-    if (auto setMode = Kernel32Function<SetSearchPathModeFunction>(kernel32, "SetSearchPathMode"))
+    if (auto setMode = LoadedModuleFunction<SetSearchPathModeFunction>("kernel32.dll", "SetSearchPathMode"))
         setMode(kBaseSearchPathEnableSafeSearchMode | kBaseSearchPathPermanent);
     // Already on where the image says NXCOMPAT and Windows honours it; this
     // covers XP SP3 and Vista SP1 set to opt-in.
-    if (auto setDep = Kernel32Function<SetProcessDEPPolicyFunction>(kernel32, "SetProcessDEPPolicy"))
+    if (auto setDep = LoadedModuleFunction<SetProcessDEPPolicyFunction>("kernel32.dll", "SetProcessDEPPolicy"))
         setDep(kProcessDepEnable);
-    if (auto setHeap = Kernel32Function<HeapSetInformationFunction>(kernel32, "HeapSetInformation"))
+    if (auto setHeap = LoadedModuleFunction<HeapSetInformationFunction>("kernel32.dll", "HeapSetInformation"))
         setHeap(nullptr, kHeapEnableTerminationOnCorruption, nullptr, 0);
 }
 

@@ -12,5 +12,9 @@ void HardenProcess();
 // True when the process runs as LocalSystem (S-1-5-18), as it does under a
 // deployment tool; false when that cannot be learnt.
 bool RunningAsLocalSystem();
+// True when the user of this process's token is the user of the desktop's
+// shell, the person at the desk; false as SYSTEM, when elevated with another
+// administrator's credentials, when no shell runs, and when it cannot be learnt.
+bool RunningAsDesktopUser();
 
 }  // namespace kestrup

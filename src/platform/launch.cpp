@@ -167,7 +167,10 @@ CaptureResult RunHiddenCapturingOutput(const std::string& program, const std::st
     return CaptureResult::kEnded;
 }
 
-bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText) {
+namespace {
+
+// RunCommand's start: false, with errorText, when the program could not be started.
+bool StartCommand(const std::string& commandLine, std::string& errorText, ProcessHandles& handles) {
     errorText.clear();
     std::vector<WCHAR> wide(kCommandUnits), application(MAX_PATH);
     // A command line that does not fit is refused whole, never started cut.
@@ -194,10 +197,24 @@ bool RunCommand(const std::string& commandLine, bool wait, std::string& errorTex
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + systemText;
         return false;
     }
-    ProcessHandles handles;
     handles.adopt(info);
+    return true;
+}
+
+}  // namespace
+
+bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText) {
+    ProcessHandles handles;
+    if (!StartCommand(commandLine, errorText, handles)) return false;
     if (wait) WaitForSingleObject(handles.process.get(), INFINITE);
     return true;
+}
+
+RunOutcome RunCommandWithin(const std::string& commandLine, unsigned long waitMs, std::string& errorText) {
+    ProcessHandles handles;
+    if (!StartCommand(commandLine, errorText, handles)) return RunOutcome::kNotStarted;
+    return WaitForSingleObject(handles.process.get(), waitMs) == WAIT_OBJECT_0 ? RunOutcome::kEnded
+                                                                               : RunOutcome::kStillRunning;
 }
 
 }  // namespace kestrup

@@ -21,6 +21,14 @@ std::string ResolveCommandProgram(const std::string& commandLine);
 // failure errorText is one line:
 // "Unable to run the program: <command line> Error Message: <system text>".
 bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText);
+// How a program that was waited for a bounded time ended.
+enum class RunOutcome {
+    kNotStarted,    // it could not be started; errorText says why
+    kEnded,         // it ended within the time
+    kStillRunning,  // it was still running when the time was up, and is left to run
+};
+// RunCommand, waiting at most waitMs milliseconds for the program to end.
+RunOutcome RunCommandWithin(const std::string& commandLine, unsigned long waitMs, std::string& errorText);
 // Starts a program through the ANSI call with the given show state and
 // creation flags; application may be empty (the command line then names the
 // program). Waits for it to end when wait is set. True when it started.

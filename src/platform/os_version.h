@@ -11,5 +11,8 @@ namespace kestrup {
 OSVERSIONINFOA QueryOsVersion(bool* answered = nullptr);
 // True on the NT family (Windows NT, 2000, XP and later).
 bool IsNtFamily();
+// True when this 32-bit program runs on 64-bit Windows (IsWow64Process, looked
+// up: XP SP2 and later have it); false where it cannot be learnt.
+bool IsWow64();
 
 }  // namespace kestrup

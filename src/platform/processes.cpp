@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <vector>
 
@@ -15,9 +16,41 @@ namespace {
 
 constexpr DWORD kMaxProcesses = 2048;
 
+// Toolhelp lists every process by its image name without opening any, so a
+// 64-bit process and another user's are seen too; NT 4 lacks it. False with
+// listed false when the list could not be had.
+bool IsListedByToolhelp(const std::string& exeName, bool& listed) {
+    listed = false;
+    auto snapshot =
+        LoadedModuleFunction<decltype(&::CreateToolhelp32Snapshot)>("kernel32.dll", "CreateToolhelp32Snapshot");
+    auto first = LoadedModuleFunction<decltype(&::Process32First)>("kernel32.dll", "Process32First");
+    auto next = LoadedModuleFunction<decltype(&::Process32Next)>("kernel32.dll", "Process32Next");
+    if (!snapshot || !first || !next) return false;
+    SnapshotHandle list(snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!list) return false;
+    listed = true;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD count = 0;
+    for (BOOL more = first(list.get(), &entry); more && count < kMaxProcesses; more = next(list.get(), &entry)) {
+        ++count;
+        entry.szExeFile[MAX_PATH - 1] = '\0';
+        // The 95 family gives the whole path, NT the file name.
+        const char* name = entry.szExeFile;
+        for (const char* c = entry.szExeFile; *c; ++c)
+            if (*c == '\\') name = c + 1;
+        if (EqualsNoCase(name, exeName)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool IsProcessRunning(const std::string& exeName) {
+    bool listed = false;
+    const bool found = IsListedByToolhelp(exeName, listed);
+    if (listed) return found;
+    // NT 4: each process opened and its first module read.
     RuntimeLibrary psapi = SystemLibrary("psapi.dll");
     auto enumProcesses = psapi.Find<decltype(&::EnumProcesses)>("EnumProcesses");
     auto enumModules = psapi.Find<decltype(&::EnumProcessModules)>("EnumProcessModules");

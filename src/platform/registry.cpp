@@ -71,13 +71,13 @@ bool RegFindValueName(HKEY root, const std::string& path, const std::string& tex
     return false;
 }
 
-bool RegReadString(HKEY root, const std::string& path, const std::string& name, std::string& out) {
-    out.clear();
-    KeyHandle key;
-    if (!OpenForReading(root, path, key)) return false;
+namespace {
+
+// A value of an open key as text, environment references expanded.
+bool ReadString(HKEY key, const std::string& name, std::string& out) {
     std::vector<char> data(kRegistryValueLimit + 1, '\0');  // one spare byte keeps it terminated
     DWORD size = kRegistryValueLimit;
-    if (RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size) !=
+    if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size) !=
         ERROR_SUCCESS)
         return false;
     // The type is not examined: REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ (its first
@@ -89,6 +89,26 @@ bool RegReadString(HKEY root, const std::string& path, const std::string& name, 
     else
         out = expanded.data();
     return true;
+}
+
+}  // namespace
+
+bool RegReadString(HKEY root, const std::string& path, const std::string& name, std::string& out) {
+    out.clear();
+    KeyHandle key;
+    return OpenForReading(root, path, key) && ReadString(key.get(), name, out);
+}
+
+bool RegKeyExistsInView(HKEY root, const std::string& path, REGSAM view) {
+    KeyHandle key;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.receive()) == ERROR_SUCCESS;
+}
+
+bool RegReadStringInView(HKEY root, const std::string& path, const std::string& name, REGSAM view, std::string& out) {
+    out.clear();
+    KeyHandle key;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.receive()) == ERROR_SUCCESS &&
+           ReadString(key.get(), name, out);
 }
 
 bool RegWriteString(HKEY root, const std::string& path, const std::string& name, const std::string& text) {

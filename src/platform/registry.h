@@ -24,6 +24,11 @@ bool RegWriteDword(HKEY root, const std::string& path, const std::string& name, 
 bool RegWriteMultiString(HKEY root, const std::string& path, const std::string& name, const void* data,
                          DWORD byteCount);
 
+// As RegKeyExists and RegReadString, in one registry view only: 0 for the plain
+// one, KEY_WOW64_64KEY for the 64-bit one.
+bool RegKeyExistsInView(HKEY root, const std::string& path, REGSAM view);
+bool RegReadStringInView(HKEY root, const std::string& path, const std::string& name, REGSAM view, std::string& out);
+
 // Every value name of the key, in enumeration order; false when the key is absent.
 bool RegListValueNames(HKEY root, const std::string& path, std::vector<std::string>& names);
 

@@ -38,6 +38,16 @@ private:
     LibraryHandle module_;
 };
 
+// A function of a module that is always loaded (kernel32, user32), or null
+// where this Windows lacks it: calls newer than Windows 95 and NT 4 are looked
+// up, since an import Windows cannot resolve stops the program from starting.
+template <typename Function>
+Function LoadedModuleFunction(const char* module, const char* name) {
+    HMODULE handle = GetModuleHandleA(module);  // not ours to free
+    FARPROC address = handle ? GetProcAddress(handle, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
 // A library of the system folder: <system folder>\fileName.
 RuntimeLibrary SystemLibrary(const char* fileName);
 

@@ -1,4 +1,5 @@
 #include "platform/handles.h"
+#include "platform/os_version.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "removal/earlier_software.h"
@@ -9,11 +10,11 @@ namespace kestrup {
 
 namespace {
 
-// One pass over the uninstall entries for one display-name prefix. The first
-// match in enumeration order wins.
-bool FindPackage(const char* pattern, std::string& keyName) {
+// One pass over the uninstall entries of one registry view for one
+// display-name prefix. The first match in enumeration order wins.
+bool FindPackageInView(const char* pattern, REGSAM view, std::string& keyName) {
     KeyHandle root;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallRoot, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE,
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallRoot, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | view,
                       root.receive()) != ERROR_SUCCESS)
         return false;
     // The buffer's size decides which entries are looked at: a subkey name of
@@ -27,7 +28,8 @@ bool FindPackage(const char* pattern, std::string& keyName) {
         // same at every index: end the pass instead of looping for ever.
         if (result != ERROR_SUCCESS) return false;
         std::string displayName;
-        if (!RegReadString(HKEY_LOCAL_MACHINE, std::string(kUninstallRoot) + "\\" + name, "DisplayName", displayName))
+        if (!RegReadStringInView(HKEY_LOCAL_MACHINE, std::string(kUninstallRoot) + "\\" + name, "DisplayName", view,
+                                 displayName))
             continue;
         if (FindNoCase(displayName, pattern) == 1) {
             keyName = name;
@@ -36,7 +38,25 @@ bool FindPackage(const char* pattern, std::string& keyName) {
     }
 }
 
+// The plain view first, then the 64-bit one.
+bool FindPackage(const char* pattern, std::string& keyName) {
+    for (REGSAM view : UninstallViews())
+        if (FindPackageInView(pattern, view, keyName)) return true;
+    return false;
+}
+
 }  // namespace
+
+std::vector<REGSAM> UninstallViews() {
+    if (IsWow64()) return {0, KEY_WOW64_64KEY};
+    return {0};
+}
+
+REGSAM UninstallEntryView(const std::string& keyName) {
+    for (REGSAM view : UninstallViews())
+        if (RegKeyExistsInView(HKEY_LOCAL_MACHINE, std::string(kUninstallRoot) + "\\" + keyName, view)) return view;
+    return 0;
+}
 
 bool FindTesselPackage(std::string& keyName) { return FindPackage("PC-Tessel", keyName); }
 

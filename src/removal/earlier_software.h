@@ -3,12 +3,21 @@
 // Kerberos for Windows is installed.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
 namespace kestrup {
 
 constexpr char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// The registry views that hold uninstall entries: the plain one and, for this
+// 32-bit program on 64-bit Windows, the 64-bit one, where 64-bit packages (an
+// AFS client with its driver) keep theirs. 0 stands for the plain view.
+std::vector<REGSAM> UninstallViews();
+// The first of those views in which the entry keyName exists (0 when none does).
+REGSAM UninstallEntryView(const std::string& keyName);
 
 // Each answers true and sets keyName to the uninstall entry's subkey name (for
 // a Windows Installer package, its product code) when the package is

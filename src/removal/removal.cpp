@@ -30,12 +30,32 @@ UINT RemoveProduct(const std::string& productCode, bool reallySilent) {
 
 bool IsProductCode(const std::string& keyName) { return FindNoCase(keyName, "{") != 0; }
 
-// Runs the entry's own uninstaller and waits for it; whether it worked is
-// judged later by searching again.
-void RunUninstallString(const std::string& keyName) {
+// An uninstaller is waited for this long. Removing a package with a driver
+// (the AFS client) takes minutes on a slow disk; deployment tools give a whole
+// installation 60 (Intune) or 120 minutes (Configuration Manager), so 30 leave
+// time for the rest of the run and its report. One still running then, waiting
+// on a window nobody sees, is left to run: the search afterwards judges it.
+constexpr DWORD kUninstallerWaitMs = 30 * 60 * 1000;
+// Many uninstallers copy themselves to the temporary folder, start the copy
+// and exit at once: the entry goes only when the copy is done. It is looked for
+// again, every few seconds, for this long before the removal counts as failed.
+constexpr DWORD kEntryGoneWaitMs = 5 * 60 * 1000;
+constexpr DWORD kEntryPollMs = 2000;
+
+// Runs the entry's own uninstaller, read from the view the entry is in (with
+// the ReallySilent flag its quiet command when it has one), and waits for it;
+// whether it worked is judged later by searching again.
+void RunUninstallString(const std::string& keyName, bool reallySilent) {
+    const std::string entry = std::string(kUninstallRoot) + "\\" + keyName;
+    const REGSAM view = UninstallEntryView(keyName);
     std::string command, errorText;
-    RegReadString(HKEY_LOCAL_MACHINE, std::string(kUninstallRoot) + "\\" + keyName, "UninstallString", command);
-    RunCommand(command, true, errorText);
+    if (!reallySilent || !RegReadStringInView(HKEY_LOCAL_MACHINE, entry, "QuietUninstallString", view, command) ||
+        command.empty())
+        RegReadStringInView(HKEY_LOCAL_MACHINE, entry, "UninstallString", view, command);
+    if (RunCommandWithin(command, kUninstallerWaitMs, errorText) != RunOutcome::kEnded) return;
+    const DWORD start = GetTickCount();
+    while (RegKeyExistsInView(HKEY_LOCAL_MACHINE, entry, view) && GetTickCount() - start < kEntryGoneWaitMs)
+        Sleep(kEntryPollMs);
 }
 
 }  // namespace
@@ -75,7 +95,7 @@ bool RemoveTesselPackage(const std::string& tesselKeyName, bool reallySilent) {
         RemoveProduct(tesselKeyName, reallySilent);  // judged by searching again
         return false;
     }
-    RunUninstallString(tesselKeyName);
+    RunUninstallString(tesselKeyName, reallySilent);
     return true;
 }
 
@@ -83,11 +103,15 @@ bool RemoveAfsPackage(std::string& afsKeyName, bool reallySilent) {
     if (!FindAfsPackage(afsKeyName)) return false;
     DisconnectAfsDrives();
     if (!IsProductCode(afsKeyName)) {
-        RunUninstallString(afsKeyName);
+        RunUninstallString(afsKeyName, reallySilent);
         return true;
     }
+    // A 64-bit package (its entry in the 64-bit view) has a 64-bit library,
+    // which this 32-bit process cannot load: the adapter is left to it.
+    const bool package64 = UninstallEntryView(afsKeyName) == KEY_WOW64_64KEY;
     // Any answer but success, 3010 included, leaves the loopback adapter alone.
     if (RemoveProduct(afsKeyName, reallySilent) != ERROR_SUCCESS) return false;
+    if (package64) return true;
     // The library belongs to the AFS software: found where Windows would look
     // after this program's folder and the current folder, never in those two.
     // It stays loaded: what it starts may still be running when the call returns.

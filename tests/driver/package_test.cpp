@@ -20,10 +20,7 @@ TEST_F(PackageTest, ResultCodes) {
         {3010, true, "Reboot required."},
         {1603, false, "Installer " + path + " FAILED, returned 1603 (Fatal error during installation.)"},
         {1602, false, "Installer " + path + " FAILED, returned 1602 (User canceled installation.)"},
-        {1641, false,
-         "Installer " + path +
-             " FAILED, returned 1641 (The installer has started a reboot. This error code not available on Windows "
-             "Installer version 1.0.)"},
+        {1641, true, "Restart initiated."},  // installed; Windows is restarting
         {1617, false, "Installer " + path + " FAILED, returned 1617 (Unknown Erro)"},
         {5, false, "Installer " + path + " FAILED, returned 5 (Unknown Erro)"},
         {0xFFFFFFFFu, false, "Installer " + path + " FAILED, returned -1 (Unknown Erro)"},

@@ -29,17 +29,17 @@ TEST_F(PrerequisitesTest, CalendarVersions) {
         SetCalendar(c.version);
         size_t shown = m.dialogs.size();
         if (c.dialog) m.ScriptDialog({{3}});
-        EXPECT_TRUE(CheckCalendarSoftware(nullptr)) << c.version;
+        EXPECT_TRUE(CheckCalendarSoftware(nullptr, RunFlags{})) << c.version;
         EXPECT_EQ(m.dialogs.size(), shown + (c.dialog ? 1 : 0)) << c.version;
     }
     m.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall")->subkeys.clear();
-    EXPECT_TRUE(CheckCalendarSoftware(nullptr));
+    EXPECT_TRUE(CheckCalendarSoftware(nullptr, RunFlags{}));
 }
 
 TEST_F(PrerequisitesTest, CalendarKeyIn64BitViewCounts) {
     m.SetString(HKEY_LOCAL_MACHINE, kCalendarClientKey, "DisplayVersion", "8.1", View::k64);
     m.ScriptDialog({{7}});
-    EXPECT_FALSE(CheckCalendarSoftware(nullptr));
+    EXPECT_FALSE(CheckCalendarSoftware(nullptr, RunFlags{}));
 }
 
 TEST_F(PrerequisitesTest, DialogEndsOnlyOnItsTwoButtons) {
@@ -55,7 +55,7 @@ TEST_F(PrerequisitesTest, DialogEndsOnlyOnItsTwoButtons) {
     };
     for (const Case& c : cases) {
         m.ScriptDialog({c.commands});
-        EXPECT_EQ(CheckCalendarSoftware(nullptr), c.goOn);
+        EXPECT_EQ(CheckCalendarSoftware(nullptr, RunFlags{}), c.goOn);
         const winsim::DialogShown& d = m.dialogs.back();
         EXPECT_EQ(d.templateName, "#103");
         EXPECT_FALSE(d.owned);
@@ -66,7 +66,7 @@ TEST_F(PrerequisitesTest, DialogEndsOnlyOnItsTwoButtons) {
 TEST_F(PrerequisitesTest, DialogThatCannotBeShownStops) {
     SetCalendar("9.0.4");
     m.ScriptDialog({{}, true});
-    EXPECT_FALSE(CheckCalendarSoftware(nullptr));
+    EXPECT_FALSE(CheckCalendarSoftware(nullptr, RunFlags{}));
 }
 
 TEST_F(PrerequisitesTest, HotfixByWindows) {

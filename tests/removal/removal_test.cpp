@@ -99,9 +99,13 @@ TEST_F(RemovalTest, BothSearchesAlwaysRun) {
     EXPECT_EQ(afs, kAfsCode);
 }
 
-TEST_F(RemovalTest, OnlyThePlainViewIsSearched) {
+TEST_F(RemovalTest, TheSixtyFourBitViewIsSearchedWhereWindowsIs64Bit) {
     AddEntry("X", "PC-Tessel", View::k64);
     std::string key;
+    EXPECT_TRUE(FindTesselPackage(key));
+    EXPECT_EQ(key, "X");
+    key.clear();
+    m.missingKernelFunctions.insert("IsWow64Process");  // XP before SP2 cannot tell: the plain view only
     EXPECT_FALSE(FindTesselPackage(key));
     m.CreateKey(HKEY_LOCAL_MACHINE, kUninstallRoot).denyRead = true;
     AddEntry("Y", "PC-Tessel");
@@ -129,14 +133,20 @@ TEST_F(RemovalTest, TesselProductRemovedByWindowsInstallerNeedsNoRestart) {
 }
 
 TEST_F(RemovalTest, TesselUninstallerRunAndWaitedFor) {
-    AddUninstaller("PCTessel", "PC-Tessel 2.0");
-    bool done = false;
-    std::string afs;
-    EXPECT_TRUE(RemoveEarlierSoftware("PCTessel", afs, done, false));
-    EXPECT_TRUE(done);
-    ASSERT_EQ(m.started.size(), 1u);
-    EXPECT_EQ(m.started[0].commandLine, "\"C:\\Program Files\\PCTessel\\uninst.exe\" /S");
-    EXPECT_EQ(m.CallCount("WaitForSingleObject"), 1);
+    // Its quiet command only when really silent.
+    for (bool reallySilent : {false, true}) {
+        AddUninstaller("PCTessel", "PC-Tessel 2.0");
+        m.SetString(HKEY_LOCAL_MACHINE, EntryPath("PCTessel"), "QuietUninstallString", "C:\\PCT\\uninst.exe /quiet");
+        m.AddProgram("C:\\PCT\\uninst.exe", {0, 0, [this](const winsim::ProcessStart&) { RemoveEntry("PCTessel"); }});
+        bool done = false;
+        std::string afs;
+        EXPECT_TRUE(RemoveEarlierSoftware("PCTessel", afs, done, reallySilent));
+        EXPECT_TRUE(done);
+        ASSERT_EQ(m.started.size(), reallySilent ? 2u : 1u);
+        EXPECT_EQ(m.started.back().commandLine,
+                  reallySilent ? "C:\\PCT\\uninst.exe /quiet" : "\"C:\\Program Files\\PCTessel\\uninst.exe\" /S");
+    }
+    EXPECT_EQ(m.CallCount("WaitForSingleObject"), 2);
 }
 
 TEST_F(RemovalTest, PackageStillListedMeansNotDone) {

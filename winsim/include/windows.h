@@ -563,3 +563,29 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
 BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+
+// ---- A run nobody watches: its session and window station, the desktop's
+// shell and its user, other processes whatever their bitness, WOW64 ----------
+#define ERROR_PARTIAL_COPY 299L
+#define ERROR_SUCCESS_REBOOT_INITIATED 1641L
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+#define SE_DEBUG_NAME "SeDebugPrivilege"
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+typedef BOOL* PBOOL;
+typedef void* PVOID;
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS, *PUSEROBJECTFLAGS;
+DWORD WINAPI GetCurrentProcessId(void);
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId);
+HWINSTA WINAPI GetProcessWindowStation(void);
+BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength, LPDWORD lpnLengthNeeded);
+HWND WINAPI GetShellWindow(void);
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+VOID WINAPI Sleep(DWORD dwMilliseconds);

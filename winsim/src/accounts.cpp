@@ -10,10 +10,10 @@
 using winsim::Account;
 using winsim::Machine;
 
-namespace {
+namespace winsim {
 
-// "S-1-5-21-a-b-c-rid" as Windows lays a SID out in memory: revision, count of
-// sub-authorities, the 48-bit authority big-endian, the sub-authorities little-endian.
+// Revision, count of sub-authorities, the 48-bit authority big-endian, the
+// sub-authorities little-endian.
 std::vector<BYTE> SidBytes(const std::string& text) {
     std::vector<unsigned long long> parts;
     size_t pos = 2;
@@ -37,7 +37,9 @@ std::vector<BYTE> SidBytes(const std::string& text) {
     return sid;
 }
 
-}  // namespace
+}  // namespace winsim
+
+using winsim::SidBytes;
 
 DWORD WINAPI WNetGetUserA(LPCSTR lpName, LPSTR lpUserName, LPDWORD lpnLength) {
     Machine& m = winsim::Call("WNetGetUserA");
@@ -96,4 +98,28 @@ BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID S
     if (peUse) *peUse = account.use;
     m.lastError = ERROR_SUCCESS;
     return TRUE;
+}
+
+// ---- the desktop's shell ------------------------------------------------------
+
+std::string winsim::Internals::TokenUserSid() const { return m.runningAsSystem ? "S-1-5-18" : Machine::kTokenUser; }
+
+namespace {
+HWND ShellWindow() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5E11)); }
+}  // namespace
+
+// There is no shell on a desktop nobody sees (session 0, a service's window station).
+HWND WINAPI GetShellWindow(void) {
+    Machine& m = winsim::Call("GetShellWindow");
+    return m.shellUser.empty() || winsim::Inside(m).NobodySees() ? nullptr : ShellWindow();
+}
+
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+    Machine& m = winsim::Call("GetWindowThreadProcessId");
+    if (hWnd != ShellWindow() || m.shellUser.empty()) {
+        m.lastError = 1400;  // ERROR_INVALID_WINDOW_HANDLE
+        return 0;
+    }
+    if (lpdwProcessId) *lpdwProcessId = Machine::kShellPid;
+    return Machine::kShellPid + 4;
 }

@@ -6,6 +6,7 @@
 #include <winsim/machine.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -40,6 +41,8 @@ struct Handle {
     std::shared_ptr<Pipe> childOutput;
     bool neverEnds = false;
     bool terminated = false;
+    std::vector<RunningProcess> snapshot;  // a Toolhelp snapshot's processes, with the next one to hand out
+    size_t snapshotNext = 0;
 };
 
 struct Internals {
@@ -73,6 +76,16 @@ struct Internals {
     bool ProcessEnded(const Handle& process) const;
     int PipeWriters(const std::shared_ptr<Pipe>& pipe) const;  // write ends open, and running children writing
 
+    // What programs left running do later (Program::finish), by tick count.
+    std::vector<std::pair<DWORD, std::function<void()>>> later;
+    // Time passes (a finite wait, Sleep): what was due by then happens.
+    void AdvanceTicks(DWORD ms);
+    // Nobody sees this process's boxes: session 0 on NT 6 and later, or a
+    // window station without WSF_VISIBLE.
+    bool NobodySees() const;
+    // The SID of the process token's user as text.
+    std::string TokenUserSid() const;
+
     int TakeAnswer(const std::string& title);
     DialogScript TakeDialogScript();
 };
@@ -100,5 +113,7 @@ bool MatchPattern(const std::string& pattern, const std::string& name);
 // is empty and nobody can write any more; a SimulationError where Windows would
 // block for ever (empty, with a writer that will never write).
 BOOL ReadPipe(Machine& m, Handle& readEnd, LPVOID buffer, DWORD size, LPDWORD read);
+// "S-1-5-21-a-b-c-rid" as Windows lays a SID out in memory.
+std::vector<BYTE> SidBytes(const std::string& text);
 
 }  // namespace winsim

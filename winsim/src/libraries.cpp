@@ -4,6 +4,7 @@
 // and SetDefaultDllDirectories make to it, LoadLibraryExA's flags, and the
 // system folder's own libraries. Every request is recorded with its flags.
 #include <windows.h>
+#include <tlhelp32.h>
 #include <msi.h>
 #include <psapi.h>
 #include <winnetwk.h>
@@ -181,7 +182,16 @@ void Libraries::AddSystemLibraries() {
                                          {"SetDllDirectoryA", Export(&SimSetDllDirectoryA)},
                                          {"SetSearchPathMode", Export(&SimSetSearchPathMode)},
                                          {"SetProcessDEPPolicy", Export(&SimSetProcessDEPPolicy)},
-                                         {"HeapSetInformation", Export(&SimHeapSetInformation)}});
+                                         {"HeapSetInformation", Export(&SimHeapSetInformation)},
+                                         {"ProcessIdToSessionId", Export(&::ProcessIdToSessionId)},
+                                         {"IsWow64Process", Export(&::IsWow64Process)},
+                                         {"CreateToolhelp32Snapshot", Export(&::CreateToolhelp32Snapshot)},
+                                         {"Process32First", Export(&::Process32First)},
+                                         {"Process32Next", Export(&::Process32Next)}});
+    AddLibrary(system + "user32.dll", {{"GetProcessWindowStation", Export(&::GetProcessWindowStation)},
+                                       {"GetUserObjectInformationA", Export(&::GetUserObjectInformationA)},
+                                       {"GetShellWindow", Export(&::GetShellWindow)},
+                                       {"GetWindowThreadProcessId", Export(&::GetWindowThreadProcessId)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
                                     {"WNetCancelConnection2A", Export(&::WNetCancelConnection2A)}});
@@ -237,9 +247,11 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     Machine& m = winsim::Call("GetModuleHandleA");
     std::string name = lpModuleName ? lpModuleName : "";
     if (name.find('.') == std::string::npos) name += ".dll";
-    // kernel32.dll is in every process; anything else must have been loaded.
+    // kernel32.dll is in every process, user32.dll in this one (it imports it);
+    // anything else must have been loaded.
+    const std::string upper = winsim::UpperAscii(name);
     std::string path =
-        winsim::UpperAscii(name) == "KERNEL32.DLL" ? m.systemDirectory + "\\kernel32.dll" : m.LoadedModule(name);
+        upper == "KERNEL32.DLL" || upper == "USER32.DLL" ? m.systemDirectory + "\\" + name : m.LoadedModule(name);
     if (path.empty()) {
         m.lastError = ERROR_MOD_NOT_FOUND;
         return nullptr;

@@ -27,6 +27,9 @@ UINT WINAPI MsiInstallProductA(LPCSTR szPackagePath, LPCSTR szCommandLine) {
     ++m.calls["MsiInstallProductA"];
     std::string path = szPackagePath ? szPackagePath : "";
     m.installerCalls.push_back({"MsiInstallProductA", path, szCommandLine ? szCommandLine : "", m.installerUiLevel});
+    // The reduced and full interfaces wait for clicks on their dialogs.
+    if ((m.installerUiLevel & 7) >= INSTALLUILEVEL_REDUCED && winsim::Inside(m).NobodySees())
+        throw winsim::SimulationError("Windows Installer wizard shown where nobody sees it: it never finishes");
     if (!m.FileExistsAt(path)) return 1619;  // ERROR_INSTALL_PACKAGE_OPEN_FAILED
     auto it = m.Packages().find(path);
     if (it == m.Packages().end()) return ERROR_INSTALL_PACKAGE_INVALID;

@@ -81,6 +81,20 @@ std::string Processes::ResolveProgram(const std::string& application, const std:
     }
 }
 
+void Internals::AdvanceTicks(DWORD ms) {
+    m.tickCount += ms;
+    // Due events are taken out before they run: one may start another.
+    for (size_t i = 0; i < later.size();) {
+        if (static_cast<int32_t>(m.tickCount - later[i].first) < 0) {
+            ++i;
+            continue;
+        }
+        std::function<void()> due = std::move(later[i].second);
+        later.erase(later.begin() + static_cast<std::ptrdiff_t>(i));
+        due();
+    }
+}
+
 }  // namespace winsim
 
 using winsim::Machine;
@@ -127,6 +141,8 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
         neverEnds = it->second.neverEnds;
         if (output) output->data += it->second.output;
         if (it->second.run) it->second.run(start);
+        if (it->second.finish)
+            winsim::Inside(m).later.push_back({m.tickCount + it->second.finishesAfterMs, it->second.finish});
     } else if (winsim::IsBatchFile(start.program)) {
         exitCode = winsim::RunBatchFile(m, start.program);  // Windows hands it to the command interpreter
     }
@@ -199,8 +215,14 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     if (winsim::Inside(m).ProcessEnded(*h)) return WAIT_OBJECT_0;
     if (dwMilliseconds == INFINITE)
         throw winsim::SimulationError("WaitForSingleObject(INFINITE) on a process that never ends: waits for ever");
-    m.tickCount += dwMilliseconds;
+    winsim::Inside(m).AdvanceTicks(dwMilliseconds);
     return WAIT_TIMEOUT;
+}
+
+VOID WINAPI Sleep(DWORD dwMilliseconds) {
+    Machine& m = winsim::Call("Sleep");
+    if (dwMilliseconds == INFINITE) throw winsim::SimulationError("Sleep(INFINITE): sleeps for ever");
+    winsim::Inside(m).AdvanceTicks(dwMilliseconds);
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {

@@ -175,6 +175,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND hWndParent
     uintptr_t id = reinterpret_cast<uintptr_t>(lpTemplateName);
     shown.templateName = id < 0x10000 ? "#" + std::to_string(id) : std::string(lpTemplateName);
     shown.owned = hWndParent != nullptr;
+    if (winsim::Inside(m).NobodySees())
+        throw winsim::SimulationError("dialog " + shown.templateName + " made where nobody sees it: it never returns");
     winsim::DialogScript script = winsim::Inside(m).TakeDialogScript();
     if (script.cannotCreate) {
         shown.result = -1;

@@ -217,13 +217,20 @@ HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_c
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
     Machine& m = winsim::Call("OpenProcessToken");
-    if (m.openTokenFails || ProcessHandle != GetCurrentProcess() || !TokenHandle) {
+    // Another process's token: only the shell's is modelled, opened through a
+    // query right; the token handle keeps its user's SID.
+    winsim::Handle* process =
+        ProcessHandle == GetCurrentProcess() ? nullptr : winsim::Inside(m).GetHandle(ProcessHandle, "process");
+    bool shell = process && process->filePath == std::to_string(Machine::kShellPid) &&
+                 (process->fileAccess & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION));
+    if (m.openTokenFails || (ProcessHandle != GetCurrentProcess() && !shell) || !TokenHandle) {
         m.lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
     winsim::Handle h;
     h.kind = "token";
     h.fileAccess = DesiredAccess;
+    if (shell) h.filePath = m.shellUser;
     *TokenHandle = winsim::Inside(m).NewHandle(h);
     return TRUE;
 }
@@ -236,12 +243,11 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    // S-1-5-18 (LocalSystem), or a user of the machine's domain S-1-5-21-a-b-c-1003.
-    static const BYTE kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    static const BYTE kUser[] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0,    0, 1, 0,
-                                 0, 0, 2, 0, 0, 0, 3, 0, 0,  0, 0xEB, 3, 0, 0};
-    const BYTE* sid = m.runningAsSystem ? kSystem : kUser;
-    const DWORD sidSize = m.runningAsSystem ? sizeof kSystem : sizeof kUser;
+    // The shell's token, or ours: S-1-5-18 (LocalSystem) or Machine::kTokenUser.
+    const std::vector<BYTE> bytes =
+        winsim::SidBytes(h->filePath.empty() ? winsim::Inside(m).TokenUserSid() : h->filePath);
+    const BYTE* sid = bytes.data();
+    const DWORD sidSize = static_cast<DWORD>(bytes.size());
     *ReturnLength = static_cast<DWORD>(sizeof(TOKEN_USER)) + sidSize;
     if (TokenInformationLength < *ReturnLength || !TokenInformation) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
@@ -321,7 +327,63 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     Machine& m = winsim::Call("MessageBoxA");
     std::string title = lpCaption ? lpCaption : "Error";
     if (hWnd) throw winsim::SimulationError("message box \"" + title + "\" shown with an owner window");
+    if (winsim::Inside(m).NobodySees())
+        throw winsim::SimulationError("message box \"" + title + "\" shown where nobody sees it: it never returns");
     m.boxes.push_back({lpText ? lpText : "", title, uType});
     if (m.onBox) m.onBox(m.boxes.back());
     return winsim::Inside(m).TakeAnswer(title);
+}
+
+// ---- session and window station ----------------------------------------------------
+
+bool winsim::Internals::NobodySees() const {
+    bool nt6 = m.version.dwPlatformId == VER_PLATFORM_WIN32_NT && m.version.dwMajorVersion >= 6;
+    return (nt6 && m.sessionId == 0) || !m.windowStationVisible;
+}
+
+DWORD WINAPI GetCurrentProcessId(void) {
+    winsim::Call("GetCurrentProcessId");
+    return 1000;
+}
+
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) {
+    Machine& m = winsim::Call("ProcessIdToSessionId");
+    if (dwProcessId != GetCurrentProcessId() || !pSessionId) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    *pSessionId = m.sessionId;
+    return TRUE;
+}
+
+// The process's window station is not the product's to close: not an open handle.
+HWINSTA WINAPI GetProcessWindowStation(void) {
+    winsim::Call("GetProcessWindowStation");
+    return reinterpret_cast<HWINSTA>(static_cast<uintptr_t>(0x57A7));
+}
+
+BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength, LPDWORD lpnLengthNeeded) {
+    Machine& m = winsim::Call("GetUserObjectInformationA");
+    if (hObj != reinterpret_cast<HANDLE>(GetProcessWindowStation()) || nIndex != UOI_FLAGS) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (lpnLengthNeeded) *lpnLengthNeeded = sizeof(USEROBJECTFLAGS);
+    if (!pvInfo || nLength < sizeof(USEROBJECTFLAGS)) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    USEROBJECTFLAGS flags = {FALSE, FALSE, m.windowStationVisible ? static_cast<DWORD>(WSF_VISIBLE) : 0u};
+    std::memcpy(pvInfo, &flags, sizeof flags);
+    return TRUE;
+}
+
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
+    Machine& m = winsim::Call("IsWow64Process");
+    if (hProcess != GetCurrentProcess() || !Wow64Process) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    *Wow64Process = m.arch() == winsim::Arch::x64;
+    return TRUE;
 }

@@ -28,6 +28,14 @@ public:
     std::set<std::string> privilegesEnabled;
     bool openTokenFails = false;
     bool runningAsSystem = false;  // the token's user is LocalSystem (S-1-5-18), as under a deployment tool
+
+    // ---- the desktop's shell ---------------------------------------------------
+    // The token's user when not SYSTEM, and the user whose shell (explorer) owns
+    // the desktop, as SIDs; shellUser empty: no shell there (nobody logged on).
+    // GetShellWindow finds no shell where nobody sees the desktop.
+    static constexpr char kTokenUser[] = "S-1-5-21-1-2-3-1003";
+    std::string shellUser = kTokenUser;
+    static constexpr DWORD kShellPid = 4242;
 };
 
 }  // namespace winsim

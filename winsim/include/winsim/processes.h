@@ -34,6 +34,11 @@ struct Program {
     std::function<void(const ProcessStart&)> run;
     std::string output;      // what it prints on standard output (a batch file's ">" catches it)
     bool neverEnds = false;  // runs until TerminateProcess ends it
+    // What a copy of itself that it leaves running (in %TEMP%, as many
+    // uninstallers do before they exit) does finishesAfterMs after the start,
+    // once the product has waited or slept that long.
+    std::function<void()> finish;
+    DWORD finishesAfterMs = 0;
 };
 
 // Another program's process, as the process list shows it.
@@ -42,6 +47,12 @@ struct RunningProcess {
     std::string exePath;        // its first module
     bool accessDenied = false;  // OpenProcess fails
     bool noModules = false;     // EnumProcessModules fails (a system process, say)
+    // A 64-bit process: EnumProcessModules from this 32-bit program fails with
+    // ERROR_PARTIAL_COPY. owner: its user's SID, empty for the token's own user;
+    // another user's refuses OpenProcess unless SeDebugPrivilege is enabled.
+    // Toolhelp lists every process without opening any.
+    bool is64Bit = false;
+    std::string owner;
 };
 
 class Processes {

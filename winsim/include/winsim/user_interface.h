@@ -47,6 +47,15 @@ public:
     // machine's state at that moment.
     std::function<void(const MessageBoxShown&)> onBox;
 
+    // ---- where the process shows what it shows --------------------------------
+    // Its session (on NT 6 and later session 0 is the services' own, where
+    // nobody logs on) and whether its window station is visible (WSF_VISIBLE; a
+    // service's is not). A box or dialog made where nobody sees it never
+    // returns: MessageBoxA, DialogBoxParamA and a Windows Installer wizard
+    // throw there instead of hanging.
+    DWORD sessionId = 1;
+    bool windowStationVisible = true;
+
 private:
     friend struct Internals;
     std::deque<std::pair<std::string, int>> answers_;
