@@ -18,6 +18,9 @@ from .wine import PROGRAM_DIR_WIN, HarnessError, Prefix, network_drive_value, wi
 
 # Keeps a run's Wine session alive for [[live]] checks when no [[running]] program does.
 SESSION_KEEPER = "lab_session.exe"
+# The desktop's shell (Explorer's "Program Manager" window), which Wine's desktop does not make:
+# the installer asks it who sits at the desk.
+SHELL = "lab_shell.exe"
 # Starts kestrup.exe in a window station nobody sees (as_service).
 SERVICE_LAUNCHER = "C:\\lab-bin\\lab_service_launch.exe"
 
@@ -204,6 +207,8 @@ def start_running(pfx, s, env, artefacts):
     keeper) and waits until each is up. Returns [(stub name, Popen)]."""
     stubs = stub_dir(env)
     entries = list(s.running)
+    if not s.as_service:  # a service's window station has no shell: nobody is at its desk
+        entries.insert(0, {"stub": SHELL, "path": "C:\\lab-bin\\" + SHELL})
     if s.live and not entries:
         entries = [{"stub": SESSION_KEEPER, "path": "C:\\lab-bin\\" + SESSION_KEEPER}]
     started = []
@@ -254,10 +259,9 @@ def stop_running(pfx, started):
 
 @contextlib.contextmanager
 def running(pfx, s, env, screen, artefacts):
-    """The scenario's running programs (and the session keeper for [[live]] checks) for the
+    """The desktop's shell and the scenario's running programs (and the session keeper for [[live]] checks) for the
     length of the block, each made sure to be visible to other programs first."""
-    if s.running or s.live:
-        pfx.display = screen.name  # the session's first program decides whether it has a display
+    pfx.display = screen.name  # the session's first program decides whether it has a display
     started = start_running(pfx, s, env, artefacts)
     try:
         probe_running(pfx, s, env)

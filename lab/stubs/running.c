@@ -18,7 +18,6 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
     HANDLE f;
     DWORD waited;
 
-    (void)inst;
     (void)prev;
     (void)args;
     (void)show;
@@ -31,8 +30,29 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show)
                     FILE_ATTRIBUTE_NORMAL, NULL);
     if (f == INVALID_HANDLE_VALUE)
         return 2;
+#ifdef LAB_SHELL
+    {
+        /* Not in mingw's import library: looked up as a program of Windows' own would. */
+        typedef BOOL(WINAPI * SetShellWindowFunction)(HWND);
+        SetShellWindowFunction setShellWindow =
+            (SetShellWindowFunction)(void *)GetProcAddress(GetModuleHandleA("user32.dll"), "SetShellWindow");
+        WNDCLASSA wc;
+        HWND shell;
+        ZeroMemory(&wc, sizeof wc);
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = inst;
+        wc.lpszClassName = "Progman";
+        RegisterClassA(&wc);
+        shell = CreateWindowExA(0, "Progman", "Program Manager", WS_POPUP, 0, 0, 1, 1, NULL, NULL, inst, NULL);
+        if (!shell || !setShellWindow || !setShellWindow(shell))
+            return 4;
+    }
+#endif
     CloseHandle(f);
     for (waited = 0; waited < 600000; waited += 100) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
         if (GetFileAttributesA(stop) != INVALID_FILE_ATTRIBUTES)
             break;
         Sleep(100);

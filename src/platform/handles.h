@@ -88,9 +88,11 @@ using LibraryHandle = UniqueHandle<LibraryTraits>;
 struct ProcessHandles {
     KernelHandle process;
     KernelHandle thread;
+    DWORD id = 0;  // not given to another process while the handle is open
     void adopt(const PROCESS_INFORMATION& info) {
         process = KernelHandle(info.hProcess);
         thread = KernelHandle(info.hThread);
+        id = info.dwProcessId;
     }
 };
 

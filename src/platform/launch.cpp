@@ -1,6 +1,7 @@
 #include "platform/launch.h"
 
 #include "platform/handles.h"
+#include "platform/processes.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
 
@@ -210,11 +211,21 @@ bool RunCommand(const std::string& commandLine, bool wait, std::string& errorTex
     return true;
 }
 
+constexpr DWORD kStartedPollMs = 1000;
+
 RunOutcome RunCommandWithin(const std::string& commandLine, unsigned long waitMs, std::string& errorText) {
     ProcessHandles handles;
     if (!StartCommand(commandLine, errorText, handles)) return RunOutcome::kNotStarted;
-    return WaitForSingleObject(handles.process.get(), waitMs) == WAIT_OBJECT_0 ? RunOutcome::kEnded
-                                                                               : RunOutcome::kStillRunning;
+    const DWORD start = GetTickCount();
+    if (WaitForSingleObject(handles.process.get(), waitMs) != WAIT_OBJECT_0) return RunOutcome::kStillRunning;
+    // Many uninstallers start a copy of themselves (from the temporary folder)
+    // and exit at once: the work is done when what it started has ended too.
+    // Its handle stays open meanwhile, so its id is not given to another.
+    while (StartedProcessesRun(handles.id)) {
+        if (GetTickCount() - start >= waitMs) return RunOutcome::kStillRunning;
+        Sleep(kStartedPollMs);
+    }
+    return RunOutcome::kEnded;
 }
 
 }  // namespace kestrup

@@ -27,7 +27,8 @@ enum class RunOutcome {
     kEnded,         // it ended within the time
     kStillRunning,  // it was still running when the time was up, and is left to run
 };
-// RunCommand, waiting at most waitMs milliseconds for the program to end.
+// RunCommand, waiting at most waitMs milliseconds for the program and the
+// programs it started (where Toolhelp tells them) to end.
 RunOutcome RunCommandWithin(const std::string& commandLine, unsigned long waitMs, std::string& errorText);
 // Starts a program through the ANSI call with the given show state and
 // creation flags; application may be empty (the command line then names the

@@ -8,6 +8,8 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace kestrup {
@@ -16,11 +18,12 @@ namespace {
 
 constexpr DWORD kMaxProcesses = 2048;
 
-// Toolhelp lists every process by its image name without opening any, so a
-// 64-bit process and another user's are seen too; NT 4 lacks it. False with
-// listed false when the list could not be had.
-bool IsListedByToolhelp(const std::string& exeName, bool& listed) {
-    listed = false;
+// Toolhelp lists every process by its image name and its parent without
+// opening any, so a 64-bit process and another user's are seen too; NT 4
+// lacks it. Calls visit(entry) for each process until it answers true; false
+// when the list could not be had.
+template <typename Visit>
+bool WalkToolhelp(Visit visit) {
     auto snapshot =
         LoadedModuleFunction<decltype(&::CreateToolhelp32Snapshot)>("kernel32.dll", "CreateToolhelp32Snapshot");
     auto first = LoadedModuleFunction<decltype(&::Process32First)>("kernel32.dll", "Process32First");
@@ -28,20 +31,28 @@ bool IsListedByToolhelp(const std::string& exeName, bool& listed) {
     if (!snapshot || !first || !next) return false;
     SnapshotHandle list(snapshot(TH32CS_SNAPPROCESS, 0));
     if (!list) return false;
-    listed = true;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     DWORD count = 0;
     for (BOOL more = first(list.get(), &entry); more && count < kMaxProcesses; more = next(list.get(), &entry)) {
         ++count;
         entry.szExeFile[MAX_PATH - 1] = '\0';
+        if (visit(entry)) break;
+    }
+    return true;
+}
+
+// False with listed false when the list could not be had.
+bool IsListedByToolhelp(const std::string& exeName, bool& listed) {
+    bool found = false;
+    listed = WalkToolhelp([&](const PROCESSENTRY32& entry) {
         // The 95 family gives the whole path, NT the file name.
         const char* name = entry.szExeFile;
         for (const char* c = entry.szExeFile; *c; ++c)
             if (*c == '\\') name = c + 1;
-        if (EqualsNoCase(name, exeName)) return true;
-    }
-    return false;
+        return found = EqualsNoCase(name, exeName);
+    });
+    return found;
 }
 
 }  // namespace
@@ -70,6 +81,21 @@ bool IsProcessRunning(const std::string& exeName) {
         if (EqualsNoCase(name, exeName)) return true;
     }
     return false;
+}
+
+bool StartedProcessesRun(unsigned long processId) {
+    std::vector<std::pair<DWORD, DWORD>> processes;  // (id, parent id)
+    WalkToolhelp([&](const PROCESSENTRY32& entry) {
+        processes.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+        return false;
+    });
+    // Its children, theirs, and so on; a process listed as its own parent is no child.
+    std::vector<DWORD> family{static_cast<DWORD>(processId)};
+    for (size_t at = 0; at < family.size(); ++at)
+        for (const auto& [id, parent] : processes)
+            if (parent == family[at] && id != parent && std::find(family.begin(), family.end(), id) == family.end())
+                family.push_back(id);
+    return family.size() > 1;
 }
 
 }  // namespace kestrup

@@ -9,4 +9,8 @@ namespace kestrup {
 // runs; at most 2048 processes are looked at.
 bool IsProcessRunning(const std::string& exeName);
 
+// True when a process that processId started, or one those started, still
+// runs (as Toolhelp's parent ids tell; false where there is no Toolhelp).
+bool StartedProcessesRun(unsigned long processId);
+
 }  // namespace kestrup

@@ -36,11 +36,11 @@ bool IsProductCode(const std::string& keyName) { return FindNoCase(keyName, "{")
 // time for the rest of the run and its report. One still running then, waiting
 // on a window nobody sees, is left to run: the search afterwards judges it.
 constexpr DWORD kUninstallerWaitMs = 30 * 60 * 1000;
-// Many uninstallers copy themselves to the temporary folder, start the copy
-// and exit at once: the entry goes only when the copy is done. It is looked for
-// again, every few seconds, for this long before the removal counts as failed.
-constexpr DWORD kEntryGoneWaitMs = 5 * 60 * 1000;
-constexpr DWORD kEntryPollMs = 2000;
+// The uninstaller and what it started have ended (RunCommandWithin waits for
+// both); the entry is looked for again for a few seconds more, for the one that
+// is removed as the last process goes, before the removal counts as failed.
+constexpr DWORD kEntryGoneWaitMs = 10 * 1000;
+constexpr DWORD kEntryPollMs = 1000;
 
 // Runs the entry's own uninstaller, read from the view the entry is in (with
 // the ReallySilent flag its quiet command when it has one), and waits for it;

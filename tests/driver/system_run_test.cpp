@@ -145,11 +145,12 @@ TEST_F(SystemRunTest, AsSystemOnWindows10x64) {
              ASSERT_EQ(m.started.size(), 1u);
              EXPECT_EQ(m.started[0].commandLine, "C:\\PCT\\uninst.exe /S");
          }},
-        {"an uninstaller that copies itself to %TEMP% and exits at once counts as a failed removal", "/ReallySilent",
+        {"an uninstaller whose copy in %TEMP% works on for ten minutes after it exits counts as a failed removal",
+         "/ReallySilent",
          [&] {
              winsim::Program uninstaller;
              uninstaller.finish = RemoveTesselEntry();
-             uninstaller.finishesAfterMs = 20000;
+             uninstaller.finishesAfterMs = 10 * 60 * 1000;
              AddTesselUninstaller(uninstaller);
          },
          kExitCompleted,

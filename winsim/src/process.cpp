@@ -135,14 +135,28 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
         output = out->pipe;
     start.outputCaptured = output != nullptr;
     m.started.push_back(start);
+    const DWORD pid = static_cast<DWORD>(m.started.size() * 4 + 1000);
     bool neverEnds = false;
     if (it != m.Programs().end()) {
         exitCode = it->second.exitCode;
         neverEnds = it->second.neverEnds;
         if (output) output->data += it->second.output;
         if (it->second.run) it->second.run(start);
-        if (it->second.finish)
-            winsim::Inside(m).later.push_back({m.tickCount + it->second.finishesAfterMs, it->second.finish});
+        if (it->second.finish) {
+            const DWORD copyPid = pid + 4000;
+            m.processes.push_back({copyPid, "C:\\Windows\\Temp\\~uninstall.exe"});
+            m.processes.back().parentPid = pid;
+            std::function<void()> finish = it->second.finish;
+            winsim::Inside(m).later.push_back({m.tickCount + it->second.finishesAfterMs, [&m, copyPid, finish] {
+                                                   finish();
+                                                   auto& list = m.processes;
+                                                   for (auto p = list.begin(); p != list.end(); ++p)
+                                                       if (p->pid == copyPid) {
+                                                           list.erase(p);
+                                                           break;
+                                                       }
+                                               }});
+        }
     } else if (winsim::IsBatchFile(start.program)) {
         exitCode = winsim::RunBatchFile(m, start.program);  // Windows hands it to the command interpreter
     }
@@ -155,7 +169,7 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
     thread.kind = "thread";
     info->hProcess = winsim::Inside(m).NewHandle(process);
     info->hThread = winsim::Inside(m).NewHandle(thread);
-    info->dwProcessId = static_cast<DWORD>(m.started.size() * 4 + 1000);
+    info->dwProcessId = pid;
     info->dwThreadId = info->dwProcessId + 2;
     m.lastError = ERROR_SUCCESS;
     return TRUE;

@@ -121,6 +121,7 @@ BOOL NextInSnapshot(Machine& m, HANDLE snapshot, LPPROCESSENTRY32 entry, bool fi
     }
     const winsim::RunningProcess& p = h->snapshot[h->snapshotNext++];
     entry->th32ProcessID = p.pid;
+    entry->th32ParentProcessID = p.parentPid;
     CopyBaseName(p.exePath, entry->szExeFile, MAX_PATH);  // as NT-family Windows gives it
     return TRUE;
 }

@@ -36,7 +36,8 @@ struct Program {
     bool neverEnds = false;  // runs until TerminateProcess ends it
     // What a copy of itself that it leaves running (in %TEMP%, as many
     // uninstallers do before they exit) does finishesAfterMs after the start,
-    // once the product has waited or slept that long.
+    // once the product has waited or slept that long. Until then the copy is in
+    // the process list, its parent the program's process.
     std::function<void()> finish;
     DWORD finishesAfterMs = 0;
 };
@@ -53,6 +54,7 @@ struct RunningProcess {
     // Toolhelp lists every process without opening any.
     bool is64Bit = false;
     std::string owner;
+    DWORD parentPid = 0;  // the process that started it
 };
 
 class Processes {
