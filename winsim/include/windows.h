@@ -563,3 +563,8 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
 BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+
+// ---- Users' hives reached as SYSTEM: account of a SID, waiting between retries
+BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName, LPSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+VOID WINAPI Sleep(DWORD dwMilliseconds);

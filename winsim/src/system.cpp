@@ -236,12 +236,9 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    // S-1-5-18 (LocalSystem), or a user of the machine's domain S-1-5-21-a-b-c-1003.
-    static const BYTE kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    static const BYTE kUser[] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0,    0, 1, 0,
-                                 0, 0, 2, 0, 0, 0, 3, 0, 0,  0, 0xEB, 3, 0, 0};
-    const BYTE* sid = m.runningAsSystem ? kSystem : kUser;
-    const DWORD sidSize = m.runningAsSystem ? sizeof kSystem : sizeof kUser;
+    const std::vector<BYTE> sidBytes = winsim::SidBytes(m.TokenSid());
+    const BYTE* sid = sidBytes.data();
+    const DWORD sidSize = static_cast<DWORD>(sidBytes.size());
     *ReturnLength = static_cast<DWORD>(sizeof(TOKEN_USER)) + sidSize;
     if (TokenInformationLength < *ReturnLength || !TokenInformation) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
@@ -313,6 +310,11 @@ BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
         return FALSE;
     }
     return TRUE;
+}
+
+VOID WINAPI Sleep(DWORD dwMilliseconds) {
+    // No time passes in a test; how long the product would have waited is kept.
+    winsim::Call("Sleep").sleptMilliseconds += dwMilliseconds;
 }
 
 // ---- message boxes -------------------------------------------------------------
