@@ -78,7 +78,10 @@ std::string ComposeRemovalQuestion(const std::string& tesselKeyName, const std::
 }
 
 void RunIntegrationSteps(const RunFlags& flags) {
-    ConfigureBrowsersAndLsa(flags.reallySilent);
+    // A user who did not get a value, and a hive left loaded (it blocks that
+    // user's next logon), are told to whoever reads the log.
+    for (const UserHiveReport& report : ConfigureBrowsersAndLsa(flags.reallySilent))
+        if (IsUserHiveFailure(report.outcome)) LogInstallerEvent("ERROR: " + DescribeUserHive(report));
     SetTcpipDomain();
     if (!flags.noHotFix) InstallHotfix(flags);
 }

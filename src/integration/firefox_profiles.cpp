@@ -200,8 +200,8 @@ std::vector<ProfileReport> ConfigureFirefoxProfiles() {
     const CompatibilityNames names = FindCompatibilityNames();
     InstallingAccountDomain account;
     std::vector<ProfileReport> reports;
-    for (const std::string& directory : ListProfileDirectories())
-        ConfigureUserProfiles(directory, names, account, reports);
+    for (const UserProfile& profile : ListProfileDirectories())
+        ConfigureUserProfiles(profile.directory, names, account, reports);
     return reports;
 }
 

@@ -1,11 +1,10 @@
 #include "platform/hardening.h"
 
+#include "platform/account.h"
 #include "platform/handles.h"
 
 #include <windows.h>
 
-#include <cstddef>
-#include <cstring>
 #include <vector>
 
 namespace kestrup {
@@ -33,7 +32,8 @@ Function Kernel32Function(HMODULE kernel32, const char* name) {
 
 }  // namespace
 
-bool RunningAsLocalSystem() {
+bool GetInstallingUserSid(std::string& sid) {
+    sid.clear();
     KernelHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
     DWORD size = 0;
@@ -41,12 +41,16 @@ bool RunningAsLocalSystem() {
     if (size < sizeof(TOKEN_USER)) return false;
     std::vector<BYTE> buffer(size);
     if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return false;
-    // S-1-5-18: revision 1, one sub-authority, authority 5 (NT), sub-authority 18.
-    static const BYTE kLocalSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    const BYTE* sid = static_cast<const BYTE*>(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+    const BYTE* start = static_cast<const BYTE*>(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
     const BYTE* end = buffer.data() + buffer.size();
-    return sid >= buffer.data() && end - sid >= static_cast<std::ptrdiff_t>(sizeof kLocalSystem) &&
-           std::memcmp(sid, kLocalSystem, sizeof kLocalSystem) == 0;
+    if (start < buffer.data() || start >= end) return false;
+    sid = SidText(start, static_cast<size_t>(end - start));
+    return !sid.empty();
+}
+
+bool RunningAsLocalSystem() {
+    std::string sid;
+    return GetInstallingUserSid(sid) && sid == "S-1-5-18";
 }
 
 void HardenProcess() {
