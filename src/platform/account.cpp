@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <winnetwk.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace kestrup {
@@ -66,6 +68,46 @@ std::string SidText(const BYTE* sid, size_t size) {
         text += part;
     }
     return text;
+}
+
+bool SidFromText(const std::string& text, std::vector<BYTE>& sid) {
+    sid.clear();
+    if (text.compare(0, 2, "S-") != 0 && text.compare(0, 2, "s-") != 0) return false;
+    std::vector<unsigned long long> parts;
+    size_t pos = 2;
+    while (true) {
+        const size_t end = std::min(text.find('-', pos), text.size());
+        const std::string digits = text.substr(pos, end - pos);
+        if (digits.empty() || digits.size() > 15 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        parts.push_back(std::strtoull(digits.c_str(), nullptr, 10));
+        if (end == text.size()) break;
+        pos = end + 1;
+    }
+    // The revision, the authority and at least one sub-authority, each in its width.
+    if (parts.size() < 3 || parts.size() - 2 > kMaxSubAuthorities || parts[0] > 0xFF || parts[1] >> 48) return false;
+    sid.push_back(static_cast<BYTE>(parts[0]));
+    sid.push_back(static_cast<BYTE>(parts.size() - 2));
+    for (int shift = 40; shift >= 0; shift -= 8) sid.push_back(static_cast<BYTE>(parts[1] >> shift));
+    for (size_t i = 2; i < parts.size(); ++i) {
+        if (parts[i] > 0xFFFFFFFFull) return false;
+        for (int shift = 0; shift < 32; shift += 8) sid.push_back(static_cast<BYTE>(parts[i] >> shift));
+    }
+    return true;
+}
+
+bool GetAccountDomainOfSid(const std::string& sid, std::string& domain) {
+    domain.clear();
+    std::vector<BYTE> binary;
+    if (!SidFromText(sid, binary)) return false;
+    char name[kNameChars] = {}, domainName[kDomainChars] = {};
+    DWORD nameLength = kNameChars, domainLength = kDomainChars;
+    SID_NAME_USE use;
+    // One call: a name or domain longer than the buffers is refused, not cut.
+    if (!LookupAccountSidA(nullptr, binary.data(), name, &nameLength, domainName, &domainLength, &use)) return false;
+    domainName[kDomainChars - 1] = '\0';
+    domain = domainName;
+    return true;
 }
 
 }  // namespace kestrup

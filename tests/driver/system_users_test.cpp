@@ -15,6 +15,8 @@ namespace {
 constexpr char kProfileList[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 constexpr char kKrb5Cred[] = "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters";
+const std::string kSspi = "user_pref(\"network.auth.use-sspi\", false);";
+const std::string kTrusted = "user_pref(\"network.negotiate-auth.trusted-uris\", \"";
 
 // Each user's account domain; alice's SID is the token's when she runs it.
 const std::map<std::string, std::pair<std::string, std::string>> kUsers = {
@@ -25,6 +27,9 @@ const std::map<std::string, std::pair<std::string, std::string>> kUsers = {
 
 std::string Home(const std::string& user) { return "C:\\Users\\" + user; }
 std::string HiveFile(const std::string& user) { return Home(user) + "\\NTUSER.DAT"; }
+std::string Prefs(const std::string& user) {
+    return Home(user) + "\\AppData\\Roaming\\Mozilla\\Firefox\\Profiles\\x.default\\prefs.js";
+}
 
 class SystemUsersTest : public MachineTest {
 protected:
@@ -56,6 +61,12 @@ protected:
         m.logonUser = name;
         m.tokenSid = kUsers.at(name).first;
     }
+    void AddFirefoxProfile(const std::string& name) {
+        m.AddFile(Home(name) + "\\AppData\\Roaming\\Mozilla\\Firefox\\profiles.ini",
+                  "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/x.default\r\n");
+        m.AddFile(Prefs(name), "");
+    }
+
     // How many of the three per-user values (each 1) a place holds.
     template <class Find>
     int Values(Find find) {
@@ -91,8 +102,10 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
         {"the installer's own user as administrator, another user logged on too",
          [&] {
              RunAs("alice");
-             AddUser("alice", true);
-             AddUser("bob", true);
+             for (const char* name : {"alice", "bob"}) {
+                 AddUser(name, true);
+                 AddFirefoxProfile(name);
+             }
          },
          {{"alice", 3}, {"bob", 3}}},
         {"another administrator's elevated run: the user at the desk is not him",
@@ -130,6 +143,14 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
          {{"gina", 1}},
          {"S-1-5-21-1-2-3-1008", "qtxRegTempKey", "qtxRegTempKey"},
          true},
+        {"the SSPI line is decided by each profile's owner",
+         [&] {
+             for (const char* name : {"alice", "bob"}) {
+                 AddUser(name, false);
+                 AddFirefoxProfile(name);
+             }
+         },
+         {{"alice", 3}, {"bob", 3}}},
     };
     ForEachRow(rows, [&](const Row& row) {
         row.arrange();
@@ -145,6 +166,11 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
         for (size_t i = 0; i < row.logged.size(); ++i)
             EXPECT_NE(LogEntry(std::to_string(i)).value_or("").find(row.logged[i]), std::string::npos)
                 << row.what << ": " << LogEntry(std::to_string(i)).value_or("");
+        if (m.FindFile(Prefs("alice"))) {
+            EXPECT_NE(m.FindFile(Prefs("alice"))->data.find(kSspi), std::string::npos) << row.what;
+            EXPECT_NE(m.FindFile(Prefs("bob"))->data.find(kTrusted), std::string::npos) << row.what;
+            EXPECT_EQ(m.FindFile(Prefs("bob"))->data.find(kSspi), std::string::npos) << row.what;  // WINLAB
+        }
     });
 }
 
