@@ -84,7 +84,10 @@ std::string ComposeRemovalQuestion(const std::string& tesselKeyName, const std::
 
 void RunIntegrationSteps(const RunFlags& flags) {
     // Nobody can be warned to close a running browser: it is left alone, as in a really silent run.
-    ConfigureBrowsersAndLsa(flags.reallySilent || flags.unseen);
+    // A user who did not get a value, and a hive left loaded (it blocks that
+    // user's next logon), are told to whoever reads the log.
+    for (const UserHiveReport& report : ConfigureBrowsersAndLsa(flags.reallySilent || flags.unseen))
+        if (IsUserHiveFailure(report.outcome)) LogInstallerEvent("ERROR: " + DescribeUserHive(report));
     SetTcpipDomain();
     if (!flags.noHotFix) InstallHotfix(flags);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrup {
@@ -42,18 +43,26 @@ std::vector<ProfileReport> ConfigureFirefoxProfiles();
 // A backup "prefs.js.BACKUP" is taken once.
 ProfileOutcome RewritePrefsFile(const std::string& prefsPath);
 
-// The domain of the account that runs the installer, asked once for all the
-// files of a run and only when a file needs it.
-class InstallingAccountDomain {
+// The account domain that decides a profile's SSPI line, asked once and only
+// when a file needs it: the domain of the profile's owner (the ProfileList
+// SID), or, for the installing account's own profile and where the owner is
+// not known, that of the account that runs the installer. As SYSTEM the
+// installing account's domain ("NT AUTHORITY", in the system's language) says
+// nothing of the users.
+class ProfileOwnerDomain {
 public:
+    ProfileOwnerDomain() = default;
+    ProfileOwnerDomain(std::string ownerSid, std::string installingSid)
+        : ownerSid_(std::move(ownerSid)), installingSid_(std::move(installingSid)) {}
     const std::string& Get();
 
 private:
+    std::string ownerSid_, installingSid_;
     bool asked_ = false;
     std::string domain_;
 };
 
 // RewritePrefsFile for a prefs.js whose folder the caller holds.
-ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, InstallingAccountDomain& account);
+ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, ProfileOwnerDomain& owner);
 
 }  // namespace kestrup

@@ -8,6 +8,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/handles.h"
+#include "platform/hardening.h"
 #include "platform/local_path.h"
 #include "platform/os_version.h"
 #include "platform/program_dir.h"
@@ -118,9 +119,11 @@ std::string ThroughCompatibilityNames(std::string path, const std::string& profi
 }
 
 // One user's Firefox profiles, from profiles.ini below the profile directory.
-void ConfigureUserProfiles(const std::string& profileDirectory, const CompatibilityNames& names,
-                           InstallingAccountDomain& account, std::vector<ProfileReport>& reports) {
+void ConfigureUserProfiles(const UserProfile& profile, const std::string& installingSid,
+                           const CompatibilityNames& names, std::vector<ProfileReport>& reports) {
+    const std::string& profileDirectory = profile.directory;
     if (profileDirectory.empty()) return;
+    ProfileOwnerDomain owner(profile.sid, installingSid);
     std::string profileBase = profileDirectory;
     AddTrailingBackslash(profileBase);
     const std::string appData = ApplicationDataFolder(profileBase);
@@ -187,7 +190,7 @@ void ConfigureUserProfiles(const std::string& profileDirectory, const Compatibil
         // A prefs.js with a line the 32-bit installer cannot hold costs that
         // profile only; every handle is released on the way out.
         try {
-            leave(prefsPath, RewriteHeldPrefsFile(prefsPath, account));
+            leave(prefsPath, RewriteHeldPrefsFile(prefsPath, owner));
         } catch (const std::bad_alloc&) {
             leave(prefsPath, ProfileOutcome::kOutOfMemory);
         }
@@ -198,10 +201,11 @@ void ConfigureUserProfiles(const std::string& profileDirectory, const Compatibil
 
 std::vector<ProfileReport> ConfigureFirefoxProfiles() {
     const CompatibilityNames names = FindCompatibilityNames();
-    InstallingAccountDomain account;
+    std::string installingSid;
+    GetInstallingUserSid(installingSid);
     std::vector<ProfileReport> reports;
-    for (const std::string& directory : ListProfileDirectories())
-        ConfigureUserProfiles(directory, names, account, reports);
+    for (const UserProfile& profile : ListProfileDirectories())
+        ConfigureUserProfiles(profile, installingSid, names, reports);
     return reports;
 }
 

@@ -64,7 +64,7 @@ bool RemoveLeftoverTemporary(const std::string& tempPath) {
 }
 
 // Writes the rewritten preferences into the temporary file.
-ProfileOutcome WriteRewrittenPrefs(HANDLE prefs, HANDLE temp, InstallingAccountDomain& account) {
+ProfileOutcome WriteRewrittenPrefs(HANDLE prefs, HANDLE temp, ProfileOwnerDomain& owner) {
     if (!SeekTo(prefs, 0)) return ProfileOutcome::kUnreadable;
     LineReader reader;
     StartReading(reader, prefs, kMaxPrefsLine);
@@ -82,8 +82,7 @@ ProfileOutcome WriteRewrittenPrefs(HANDLE prefs, HANDLE temp, InstallingAccountD
     }
     if (reader.failed) return ProfileOutcome::kUnreadable;
 
-    // The account that runs the installer decides, for every user's files.
-    const bool sspiLine = !rewrite.sspiOffSeen && WantsSspiLine(account.Get());
+    const bool sspiLine = !rewrite.sspiOffSeen && WantsSspiLine(owner.Get());
     if (!WriteText(writer, FinishPrefsRewrite(rewrite, sspiLine)) || !FinishWriting(writer))
         return ProfileOutcome::kWriteFailed;
     return ProfileOutcome::kRewritten;
@@ -112,10 +111,14 @@ bool CopyBack(const std::string& prefsPath, const BY_HANDLE_FILE_INFORMATION& ch
 
 }  // namespace
 
-const std::string& InstallingAccountDomain::Get() {
+const std::string& ProfileOwnerDomain::Get() {
     if (!asked_) {
         std::string user;
-        GetUserAndDomain(user, domain_);  // a failure leaves it empty
+        // A failure leaves it empty.
+        if (ownerSid_.empty() || EqualsNoCase(ownerSid_, installingSid_))
+            GetUserAndDomain(user, domain_);
+        else
+            GetAccountDomainOfSid(ownerSid_, domain_);
         asked_ = true;
     }
     return domain_;
@@ -126,11 +129,11 @@ ProfileOutcome RewritePrefsFile(const std::string& prefsPath) {
     StripFileName(folder);
     std::vector<FileHandle> held;
     if (folder.empty() || !HoldPlainFolder(folder, held)) return ProfileOutcome::kUnsafeFolder;
-    InstallingAccountDomain account;
-    return RewriteHeldPrefsFile(prefsPath, account);
+    ProfileOwnerDomain owner;
+    return RewriteHeldPrefsFile(prefsPath, owner);
 }
 
-ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, InstallingAccountDomain& account) {
+ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, ProfileOwnerDomain& owner) {
     const std::string backupPath = prefsPath + ".BACKUP";
     const std::string tempPath = prefsPath + ".TEMP";
     if (backupPath.size() >= MAX_PATH) return ProfileOutcome::kPathTooLong;
@@ -149,7 +152,7 @@ ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, InstallingAcco
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | (ntFamily ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr));
     if (!temp) return ProfileOutcome::kUnsafeTemporary;
     // Only a temporary file written completely is copied over prefs.js.
-    ProfileOutcome outcome = WriteRewrittenPrefs(prefs.get(), temp.get(), account);
+    ProfileOutcome outcome = WriteRewrittenPrefs(prefs.get(), temp.get(), owner);
     if (outcome == ProfileOutcome::kRewritten && !FlushFileBuffers(temp.get())) outcome = ProfileOutcome::kWriteFailed;
     const bool complete = outcome == ProfileOutcome::kRewritten;
     if (complete && !CopyBack(prefsPath, prefsInfo, temp.get())) outcome = ProfileOutcome::kCopyBackFailed;

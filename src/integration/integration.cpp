@@ -20,16 +20,22 @@ void ConfigureBrowser(const char* exeName, const char* warning, bool reallySilen
     configure();
 }
 
+void Append(std::vector<UserHiveReport>& reports, const std::vector<UserHiveReport>& more) {
+    reports.insert(reports.end(), more.begin(), more.end());
+}
+
 }  // namespace
 
-void ConfigureBrowsersAndLsa(bool reallySilent) {
+std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent) {
+    std::vector<UserHiveReport> reports;
     ConfigureBrowser("firefox.exe", "To complete the installation of Kerberos for Windows, please shut down Firefox.",
                      reallySilent, ConfigureFirefoxProfiles);
     ConfigureBrowser("iexplore.exe",
                      "To complete the installation of Kerberos for Windows, please shut down Internet Explorer.",
-                     reallySilent, ConfigureInternetExplorer);
-    SetMsLsaListForAllUsers();
+                     reallySilent, [&reports] { Append(reports, ConfigureInternetExplorer()); });
+    Append(reports, SetMsLsaListForAllUsers());
     WriteKdcNames();
+    return reports;
 }
 
 }  // namespace kestrup

@@ -2,12 +2,16 @@
 // closed or after the user was warned.
 #pragma once
 
+#include "platform/user_hives.h"
+
 #include <string>
+#include <vector>
 
 namespace kestrup {
 
 // Firefox and Internet Explorer for every local user, then the credential
-// manager's LSA option and the LSA's KDC list.
-void ConfigureBrowsersAndLsa(bool reallySilent);
+// manager's LSA option and the LSA's KDC list. Answers what became of each
+// user's hive in the per-user passes.
+std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent);
 
 }  // namespace kestrup

@@ -16,25 +16,28 @@ constexpr char kTcpipParameters[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\
 
 }  // namespace
 
-void ConfigureInternetExplorer() {
-    const std::vector<std::string> profiles = ListProfileDirectories();
+std::vector<UserHiveReport> ConfigureInternetExplorer() {
+    const std::vector<UserProfile> profiles = ListProfileDirectories();
     // Two passes: each user's hive is loaded once per value.
-    WriteEveryUserHiveDword(
+    std::vector<UserHiveReport> reports = WriteEveryUserHiveDword(
         profiles,
         std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\") +
             site::kDomain,
         "https", 1);
-    WriteEveryUserHiveDword(profiles, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                            "EnableNegotiate", 1);
+    std::vector<UserHiveReport> negotiate = WriteEveryUserHiveDword(
+        profiles, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "EnableNegotiate", 1);
+    reports.insert(reports.end(), negotiate.begin(), negotiate.end());
+    return reports;
 }
 
-void SetMsLsaListForAllUsers() {
+std::vector<UserHiveReport> SetMsLsaListForAllUsers() {
     std::string pathName;
     // Only where Kerberos for Windows is registered at this moment.
     if (!RegReadString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName", pathName))
-        return;
-    WriteEveryUserHiveDword(ListProfileDirectories(),
-                            "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters", "MsLsaList", 1);
+        return {};
+    return WriteEveryUserHiveDword(ListProfileDirectories(),
+                                   "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters", "MsLsaList",
+                                   1);
 }
 
 void WriteKdcNames() {

@@ -2,10 +2,15 @@
 // and the computer's TCP/IP domain, fitted to the site realm.
 #pragma once
 
+#include "platform/user_hives.h"
+
+#include <vector>
+
 namespace kestrup {
 
-void ConfigureInternetExplorer();
-void SetMsLsaListForAllUsers();
+// Each answers what became of every user, per value.
+std::vector<UserHiveReport> ConfigureInternetExplorer();
+std::vector<UserHiveReport> SetMsLsaListForAllUsers();
 void WriteKdcNames();
 void SetTcpipDomain();
 

@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <winnetwk.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace kestrup {
@@ -14,6 +17,10 @@ namespace {
 constexpr DWORD kNameChars = 255;  // user name and domain, terminator included
 constexpr DWORD kSidBytes = 256;
 constexpr DWORD kDomainChars = 256;
+// A SID: revision, count of sub-authorities, a 48-bit authority (big-endian),
+// then up to 15 sub-authorities of 32 bits (little-endian).
+constexpr size_t kSidHeader = 8;
+constexpr size_t kMaxSubAuthorities = 15;
 
 }  // namespace
 
@@ -42,6 +49,63 @@ bool GetUserAndDomain(std::string& user, std::string& domain) {
     // Both outputs hold at most 254 characters; a longer domain is not cut.
     if (std::strlen(domainName) >= kNameChars) return false;
     user = name;
+    domain = domainName;
+    return true;
+}
+
+std::string SidText(const BYTE* sid, size_t size) {
+    if (size < kSidHeader || sid[1] > kMaxSubAuthorities || size < kSidHeader + 4u * sid[1]) return std::string();
+    unsigned long long authority = 0;
+    for (size_t i = 2; i < kSidHeader; ++i) authority = authority << 8 | sid[i];
+    char part[32];
+    // Windows writes an authority of 2^32 or more in hexadecimal.
+    std::snprintf(part, sizeof part, authority >> 32 ? "S-%u-0x%012llX" : "S-%u-%llu", sid[0], authority);
+    std::string text = part;
+    for (size_t i = 0; i < sid[1]; ++i) {
+        const BYTE* p = sid + kSidHeader + 4 * i;
+        const unsigned long value = p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned long>(p[3]) << 24;
+        std::snprintf(part, sizeof part, "-%lu", value);
+        text += part;
+    }
+    return text;
+}
+
+bool SidFromText(const std::string& text, std::vector<BYTE>& sid) {
+    sid.clear();
+    if (text.compare(0, 2, "S-") != 0 && text.compare(0, 2, "s-") != 0) return false;
+    std::vector<unsigned long long> parts;
+    size_t pos = 2;
+    while (true) {
+        const size_t end = std::min(text.find('-', pos), text.size());
+        const std::string digits = text.substr(pos, end - pos);
+        if (digits.empty() || digits.size() > 15 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        parts.push_back(std::strtoull(digits.c_str(), nullptr, 10));
+        if (end == text.size()) break;
+        pos = end + 1;
+    }
+    // The revision, the authority and at least one sub-authority, each in its width.
+    if (parts.size() < 3 || parts.size() - 2 > kMaxSubAuthorities || parts[0] > 0xFF || parts[1] >> 48) return false;
+    sid.push_back(static_cast<BYTE>(parts[0]));
+    sid.push_back(static_cast<BYTE>(parts.size() - 2));
+    for (int shift = 40; shift >= 0; shift -= 8) sid.push_back(static_cast<BYTE>(parts[1] >> shift));
+    for (size_t i = 2; i < parts.size(); ++i) {
+        if (parts[i] > 0xFFFFFFFFull) return false;
+        for (int shift = 0; shift < 32; shift += 8) sid.push_back(static_cast<BYTE>(parts[i] >> shift));
+    }
+    return true;
+}
+
+bool GetAccountDomainOfSid(const std::string& sid, std::string& domain) {
+    domain.clear();
+    std::vector<BYTE> binary;
+    if (!SidFromText(sid, binary)) return false;
+    char name[kNameChars] = {}, domainName[kDomainChars] = {};
+    DWORD nameLength = kNameChars, domainLength = kDomainChars;
+    SID_NAME_USE use;
+    // One call: a name or domain longer than the buffers is refused, not cut.
+    if (!LookupAccountSidA(nullptr, binary.data(), name, &nameLength, domainName, &domainLength, &use)) return false;
+    domainName[kDomainChars - 1] = '\0';
     domain = domainName;
     return true;
 }

@@ -1,5 +1,6 @@
 #include "platform/hardening.h"
 
+#include "platform/account.h"
 #include "platform/handles.h"
 #include "platform/system_library.h"
 
@@ -25,10 +26,6 @@ using SetSearchPathModeFunction = BOOL(WINAPI*)(DWORD);
 using SetProcessDEPPolicyFunction = BOOL(WINAPI*)(DWORD);
 using HeapSetInformationFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, SIZE_T);
 
-}  // namespace
-
-namespace {
-
 // The SID of the user of a process's token, as its bytes (a revision, a count
 // of sub-authorities, a 6-byte authority, then the sub-authorities): two SIDs
 // are equal exactly when these are, as EqualSid finds.
@@ -50,11 +47,17 @@ bool ProcessUserSid(HANDLE process, std::vector<BYTE>& sid) {
 
 }  // namespace
 
+bool GetInstallingUserSid(std::string& sid) {
+    sid.clear();
+    std::vector<BYTE> bytes;
+    if (!ProcessUserSid(GetCurrentProcess(), bytes)) return false;
+    sid = SidText(bytes.data(), bytes.size());
+    return !sid.empty();
+}
+
 bool RunningAsLocalSystem() {
-    // S-1-5-18: revision 1, one sub-authority, authority 5 (NT), sub-authority 18.
-    static const std::vector<BYTE> kLocalSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    std::vector<BYTE> sid;
-    return ProcessUserSid(GetCurrentProcess(), sid) && sid == kLocalSystem;
+    std::string sid;
+    return GetInstallingUserSid(sid) && sid == "S-1-5-18";
 }
 
 bool RunningAsDesktopUser() {

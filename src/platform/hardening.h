@@ -1,6 +1,8 @@
 // Process-wide protections, set before anything else runs.
 #pragma once
 
+#include <string>
+
 namespace kestrup {
 
 // Takes the program's folder and the current folder out of the library and
@@ -9,6 +11,9 @@ namespace kestrup {
 // of them, and the program must still start there.
 void HardenProcess();
 
+// The SID of the process token's user as text ("S-1-5-21-..."); false, and
+// empty, when it cannot be learnt (the Windows 95 family has no tokens).
+bool GetInstallingUserSid(std::string& sid);
 // True when the process runs as LocalSystem (S-1-5-18), as it does under a
 // deployment tool; false when that cannot be learnt.
 bool RunningAsLocalSystem();

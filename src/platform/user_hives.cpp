@@ -1,6 +1,8 @@
 #include "platform/user_hives.h"
 
+#include "platform/account.h"
 #include "platform/handles.h"
+#include "platform/hardening.h"
 #include "platform/local_path.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -11,21 +13,63 @@ namespace kestrup {
 
 namespace {
 
+// Another process (a virus scanner, the search indexer) may hold a key inside
+// a loaded hive for a moment, and Windows refuses the unload meanwhile.
+constexpr int kUnloadAttempts = 5;
+constexpr DWORD kUnloadRetryMilliseconds = 200;
+
+LONG UnloadTemporaryHive() {
+    LONG result = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kUnloadAttempts; ++attempt) {
+        if (attempt > 0) Sleep(kUnloadRetryMilliseconds);
+        result = RegUnLoadKeyA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey);
+        if (result == ERROR_SUCCESS) break;
+    }
+    return result;
+}
+
 // A user's hive loaded under HKLM\qtxRegTempKey, unloaded when the owner goes.
 class LoadedHive {
 public:
-    explicit LoadedHive(const std::string& file)
-        : loaded_(RegLoadKeyA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, file.c_str()) == ERROR_SUCCESS) {}
-    ~LoadedHive() {
-        if (loaded_) RegUnLoadKeyA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey);
-    }
+    LoadedHive() = default;
+    ~LoadedHive() { Unload(); }
     LoadedHive(const LoadedHive&) = delete;
     LoadedHive& operator=(const LoadedHive&) = delete;
-    bool loaded() const { return loaded_; }
+    LONG Load(const std::string& file) {
+        const LONG result = RegLoadKeyA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, file.c_str());
+        loaded_ = result == ERROR_SUCCESS;
+        return result;
+    }
+    // Unloads it now; the answer says whether it went.
+    LONG Unload() {
+        if (!loaded_) return ERROR_SUCCESS;
+        loaded_ = false;
+        return UnloadTemporaryHive();
+    }
 
 private:
-    bool loaded_;
+    bool loaded_ = false;
 };
+
+// A hive left mounted under the temporary name by a run that was ended between
+// load and unload would take every later load's place: it goes first.
+LONG ClearTemporaryMount() {
+    {
+        KeyHandle leftover;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, 0, KEY_QUERY_VALUE, leftover.receive()) !=
+            ERROR_SUCCESS)
+            return ERROR_SUCCESS;
+    }
+    return UnloadTemporaryHive();
+}
+
+// RegLoadKeyA makes a new, empty hive where the file is missing, so only a
+// plain file is loaded.
+bool IsPlainHiveFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
 
 std::string Expand(const std::string& text) {
     DWORD needed = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
@@ -35,30 +79,79 @@ std::string Expand(const std::string& text) {
     return (written == 0 || written > needed + 1) ? text : std::string(out.data());
 }
 
-}  // namespace
-
-void EnableRestorePrivilege() {
-    KernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.receive())) return;
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.Privileges[0].Luid)) return;
-    TOKEN_PRIVILEGES previous = {};
-    DWORD previousSize = 0;
-    AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof previous, &previous, &previousSize);
+// The pass in one user's hive, the privileges already enabled.
+UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& installingSid, const UserHivePass& pass) {
+    UserHiveReport report{profile.sid, profile.directory, UserHiveOutcome::kDone, ERROR_SUCCESS, std::string()};
+    auto refuse = [&report](UserHiveOutcome why, LONG error) {
+        report.outcome = why;
+        report.error = error;
+        return report;
+    };
+    auto run = [&](HKEY root) {
+        if (!pass(root)) report.outcome = UserHiveOutcome::kPassFailed;
+        return report;
+    };
+    // A logged-on user's hive is where Windows loaded it.
+    if (!profile.sid.empty()) {
+        KeyHandle users;
+        if (RegOpenKeyExA(HKEY_USERS, profile.sid.c_str(), 0, KEY_CREATE_SUB_KEY, users.receive()) == ERROR_SUCCESS)
+            return run(users.get());
+    }
+    std::string hiveFile = profile.directory;
+    AddTrailingBackslash(hiveFile);
+    hiveFile += "NTUSER.DAT";
+    // A path that does not fit would name another file if cut.
+    if (hiveFile.size() >= MAX_PATH) return refuse(UserHiveOutcome::kPathTooLong, ERROR_SUCCESS);
+    if (!IsPlainHiveFile(hiveFile)) return refuse(UserHiveOutcome::kNoHiveFile, ERROR_FILE_NOT_FOUND);
+    const LONG cleared = ClearTemporaryMount();
+    if (cleared != ERROR_SUCCESS) return refuse(UserHiveOutcome::kMountTaken, cleared);
+    LoadedHive hive;
+    const LONG loaded = hive.Load(hiveFile);
+    if (loaded != ERROR_SUCCESS) {
+        // The installing user's own hive is in use, and it is HKEY_CURRENT_USER.
+        // Anyone else's would be written into the wrong person's settings.
+        if (profile.sid.empty() || !EqualsNoCase(profile.sid, installingSid))
+            return refuse(UserHiveOutcome::kNotLoaded, loaded);
+        return run(HKEY_CURRENT_USER);
+    }
+    {
+        // Closed before the unload, which Windows refuses while a key inside is open.
+        KeyHandle root;
+        const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, 0, KEY_CREATE_SUB_KEY, root.receive());
+        if (opened == ERROR_SUCCESS)
+            run(root.get());
+        else
+            refuse(UserHiveOutcome::kPassFailed, opened);
+    }
+    const LONG unloaded = hive.Unload();
+    if (unloaded != ERROR_SUCCESS) return refuse(UserHiveOutcome::kLeftLoaded, unloaded);
+    return report;
 }
 
-std::vector<std::string> ListProfileDirectories() {
-    std::vector<std::string> directories;
+}  // namespace
+
+void EnableHivePrivileges() {
+    KernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.receive())) return;
+    for (const char* name : {"SeRestorePrivilege", "SeBackupPrivilege"}) {
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (!LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) continue;
+        AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    }
+}
+
+std::vector<UserProfile> ListProfileDirectories() {
+    std::vector<UserProfile> profiles;
     KeyHandle list;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileListKey, 0, KEY_ENUMERATE_SUB_KEYS, list.receive()) !=
             ERROR_SUCCESS &&
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileListKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY,
                       list.receive()) != ERROR_SUCCESS)
-        return directories;
+        return profiles;
     char name[255];
-    for (DWORD index = 0; directories.size() < kMaxProfiles; ++index) {
+    for (DWORD index = 0; profiles.size() < kMaxProfiles; ++index) {
         DWORD length = sizeof name;
         if (RegEnumKeyExA(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         // Short names are the system's own accounts (S-1-5-18 and the like).
@@ -69,44 +162,70 @@ std::vector<std::string> ListProfileDirectories() {
         // variables feed: only a folder on a local fixed disk is taken.
         directory = Expand(directory);
         if (!IsOnLocalFixedDisk(directory)) continue;
-        directories.push_back(directory);
+        profiles.push_back({name, directory});
     }
-    return directories;
+    return profiles;
 }
 
-namespace {
+std::vector<UserHiveReport> ForEveryUserHive(const std::vector<UserProfile>& profiles, const UserHivePass& pass) {
+    // Enabled once: they stay enabled for the rest of the run.
+    EnableHivePrivileges();
+    std::string installingSid;
+    GetInstallingUserSid(installingSid);
+    std::vector<UserHiveReport> reports;
+    for (const UserProfile& profile : profiles) reports.push_back(VisitUserHive(profile, installingSid, pass));
+    return reports;
+}
 
-// WriteUserHiveDword once the privilege is enabled.
-void WriteIntoUserHive(const std::string& keyPath, const std::string& valueName, DWORD value,
-                       const std::string& profileDirectory) {
-    std::string hiveFile = profileDirectory;
-    AddTrailingBackslash(hiveFile);
-    hiveFile += "NTUSER.DAT";
-    // A path that does not fit would name another file if cut: such a profile is left alone.
-    if (hiveFile.size() >= MAX_PATH) return;
-    LoadedHive hive(hiveFile);
-    if (!hive.loaded()) {
-        // Most often the logged-on user's own hive, which is in use.
-        RegWriteDword(HKEY_CURRENT_USER, keyPath, valueName, value);
-        return;
+std::vector<UserHiveReport> WriteEveryUserHiveDword(const std::vector<UserProfile>& profiles,
+                                                    const std::string& keyPath, const std::string& valueName,
+                                                    DWORD value) {
+    std::vector<UserHiveReport> reports =
+        ForEveryUserHive(profiles, [&](HKEY hiveRoot) { return RegWriteDword(hiveRoot, keyPath, valueName, value); });
+    for (UserHiveReport& report : reports) report.value = valueName;
+    return reports;
+}
+
+UserHiveReport WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
+                                  const UserProfile& profile) {
+    return WriteEveryUserHiveDword({profile}, keyPath, valueName, value).front();
+}
+
+bool IsUserHiveFailure(UserHiveOutcome outcome) {
+    return outcome == UserHiveOutcome::kNotLoaded || outcome == UserHiveOutcome::kMountTaken ||
+           outcome == UserHiveOutcome::kLeftLoaded;
+}
+
+std::string DescribeUserHive(const UserHiveReport& report) {
+    const std::string mount = std::string("HKEY_LOCAL_MACHINE\\") + kTemporaryHiveKey;
+    std::string why;
+    switch (report.outcome) {
+    case UserHiveOutcome::kDone:
+        why = "written";
+        break;
+    case UserHiveOutcome::kPassFailed:
+        why = "could not be written";
+        break;
+    case UserHiveOutcome::kPathTooLong:
+        why = "not written: the path of NTUSER.DAT is too long";
+        break;
+    case UserHiveOutcome::kNoHiveFile:
+        why = "not written: the profile has no NTUSER.DAT";
+        break;
+    case UserHiveOutcome::kNotLoaded:
+        why = "not written: the hive is not under HKEY_USERS and could not be loaded";
+        break;
+    case UserHiveOutcome::kMountTaken:
+        why = "not written: another hive stays loaded at " + mount;
+        break;
+    case UserHiveOutcome::kLeftLoaded:
+        why = "written, but the hive stays loaded at " + mount +
+              " until Windows restarts, and the user's own logon cannot load it meanwhile";
+        break;
     }
-    // RegWriteDword closes its key before the hive's owner unloads it.
-    RegWriteDword(HKEY_LOCAL_MACHINE, std::string(kTemporaryHiveKey) + "\\" + keyPath, valueName, value);
-}
-
-}  // namespace
-
-void WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
-                        const std::string& profileDirectory) {
-    EnableRestorePrivilege();
-    WriteIntoUserHive(keyPath, valueName, value, profileDirectory);
-}
-
-void WriteEveryUserHiveDword(const std::vector<std::string>& profileDirectories, const std::string& keyPath,
-                             const std::string& valueName, DWORD value) {
-    // Enabled once: it stays enabled for the rest of the run.
-    EnableRestorePrivilege();
-    for (const std::string& directory : profileDirectories) WriteIntoUserHive(keyPath, valueName, value, directory);
+    std::string text = report.value + " for user " + report.sid + " (" + report.directory + ") " + why;
+    if (report.error != ERROR_SUCCESS) text += " (error " + IntToText(static_cast<int>(report.error)) + ")";
+    return text + ".";
 }
 
 }  // namespace kestrup

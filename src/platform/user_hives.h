@@ -1,10 +1,13 @@
-// Settings for every local user: the profile directories from the Windows
-// profile list, and one value written into a user's own hive (NTUSER.DAT,
-// loaded for the moment under HKLM\qtxRegTempKey).
+// Settings for every local user: the profiles of the Windows profile list, and
+// one walker that reaches each user's own hive where it is (HKEY_USERS\<SID>
+// for a user who is logged on, NTUSER.DAT loaded for the moment under
+// HKLM\qtxRegTempKey for the others) and says why a user was not reached.
+// The passes only say what to do in one hive.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,20 +17,64 @@ constexpr char kProfileListKey[] = "Software\\Microsoft\\Windows NT\\CurrentVers
 constexpr char kTemporaryHiveKey[] = "qtxRegTempKey";
 constexpr size_t kMaxProfiles = 500;
 
-// The profile directories of the local users, in profile-list order, at most
-// 500. Subkeys named in 8 characters or fewer (the system's own accounts) are
-// skipped; an entry without a readable "ProfileImagePath" is kept, empty.
-std::vector<std::string> ListProfileDirectories();
-// Writes the REG_DWORD into the hive of the user whose profile this is; when
-// that hive cannot be loaded (the logged-on user's is in use), under
-// HKEY_CURRENT_USER instead.
-void WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
-                        const std::string& profileDirectory);
-// WriteUserHiveDword for each profile directory in turn, with the privilege
-// enabled once for the walk rather than once per user.
-void WriteEveryUserHiveDword(const std::vector<std::string>& profileDirectories, const std::string& keyPath,
-                             const std::string& valueName, DWORD value);
-// Enables SeRestorePrivilege, which loading a hive needs, for the rest of the run.
-void EnableRestorePrivilege();
+// One local user: the ProfileList subkey's name (the account's SID) and the
+// profile directory.
+struct UserProfile {
+    std::string sid;
+    std::string directory;
+};
+
+// The local users' profiles, in profile-list order, at most 500. Subkeys named
+// in 8 characters or fewer (the system's own accounts) are skipped, and so is
+// a directory that is not on a local fixed disk; an entry without a readable
+// "ProfileImagePath" is kept, empty.
+std::vector<UserProfile> ListProfileDirectories();
+
+// What became of one user for one pass.
+enum class UserHiveOutcome {
+    kDone,         // the pass ran in the user's own hive
+    kPassFailed,   // the hive was reached, but the pass could not write
+    kPathTooLong,  // the hive file's path does not fit MAX_PATH
+    kNoHiveFile,   // no NTUSER.DAT as a plain local file: loading would make a new, empty one
+    kNotLoaded,    // not under HKEY_USERS, not the installing user's, and RegLoadKeyA refused it
+    kMountTaken,   // a hive stays mounted under the temporary name and would not unload
+    kLeftLoaded,   // the pass ran, but the hive would not unload: it blocks that user's next logon
+};
+
+struct UserHiveReport {
+    std::string sid;
+    std::string directory;
+    UserHiveOutcome outcome;
+    LONG error;         // the Windows error behind a refusal, or ERROR_SUCCESS
+    std::string value;  // what the pass was to write, for the log
+};
+
+// The reason in words, for the installer's log.
+std::string DescribeUserHive(const UserHiveReport& report);
+// A report someone must hear of: a user who has a hive but did not get the
+// value, or a hive left loaded.
+bool IsUserHiveFailure(UserHiveOutcome outcome);
+
+// What a pass does in one user's hive, given the key at its root; true when it
+// did it.
+using UserHivePass = std::function<bool(HKEY hiveRoot)>;
+
+// The pass in each user's hive, in list order. A logged-on user's hive is used
+// where Windows loaded it; the others are loaded one at a time and unloaded
+// again. Only the installing account's own user falls back on
+// HKEY_CURRENT_USER; any other user whose hive cannot be reached is left
+// alone. One report per profile.
+std::vector<UserHiveReport> ForEveryUserHive(const std::vector<UserProfile>& profiles, const UserHivePass& pass);
+// A pass that writes one REG_DWORD, the key path relative to the hive's root.
+std::vector<UserHiveReport> WriteEveryUserHiveDword(const std::vector<UserProfile>& profiles,
+                                                    const std::string& keyPath, const std::string& valueName,
+                                                    DWORD value);
+// The same for one user.
+UserHiveReport WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
+                                  const UserProfile& profile);
+
+// Enables SeRestorePrivilege and SeBackupPrivilege, which loading and unloading
+// a hive need, for the rest of the run.
+void EnableHivePrivileges();
 
 }  // namespace kestrup

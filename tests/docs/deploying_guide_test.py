@@ -39,10 +39,11 @@ def guide_table():
 
 
 def program_literals():
-    """Every string literal of the driver's sources, adjacent pieces joined."""
+    """Every string literal of the driver's sources and of the per-user hives' reasons, adjacent pieces joined."""
     out = []
-    for name in sorted(os.listdir(os.path.join(ROOT, "src", "driver"))):
-        text = source(os.path.join("src", "driver", name))
+    names = [os.path.join("src", "driver", n) for n in sorted(os.listdir(os.path.join(ROOT, "src", "driver")))]
+    for name in names + [os.path.join("src", "platform", "user_hives.cpp")]:
+        text = source(name)
         for m in re.finditer(r'"(?:[^"\\]|\\.)*"(?:\s*"(?:[^"\\]|\\.)*")*', text):
             out.append("".join(c_text(p[1:-1]) for p in re.findall(r'"(?:[^"\\]|\\.)*"', m.group(0))))
     return out

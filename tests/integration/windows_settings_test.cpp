@@ -18,21 +18,16 @@ constexpr char kTcpip[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameter
 class WindowsSettingsTest : public MachineTest {
 protected:
     WindowsSettingsTest() {
+        int rid = 1003;  // alice, the token's user, runs the installer
         for (const char* user : {"alice", "bob", "carol"}) {
             std::string dir = std::string("C:\\Documents and Settings\\") + user;
-            m.SetString(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\S-1-5-21-1-2-3-" + user, "ProfileImagePath",
-                        dir);
+            m.SetString(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\S-1-5-21-1-2-3-" + std::to_string(rid++),
+                        "ProfileImagePath", dir);
             m.AddHiveFile(dir + "\\NTUSER.DAT", std::string(user) == "alice");  // alice runs the installer
         }
     }
     DWORD HiveDword(const std::string& user, const std::string& key, const std::string& name) {
-        winsim::RegKey* k = m.hiveFiles.at("C:\\Documents and Settings\\" + user + "\\NTUSER.DAT").get();
-        for (auto& part : winsim::SplitPath(key)) {
-            auto it = k->subkeys.find(part);
-            if (it == k->subkeys.end()) return 0xDEAD;
-            k = it->second.get();
-        }
-        const winsim::RegValue* v = k->find(name);
+        const winsim::RegValue* v = m.HiveValue("C:\\Documents and Settings\\" + user + "\\NTUSER.DAT", key, name);
         return v ? v->dword() : 0xDEAD;
     }
     std::vector<std::string> Loads() {
@@ -54,9 +49,9 @@ TEST_F(WindowsSettingsTest, InternetExplorerForEveryUserInTwoPasses) {
     EXPECT_EQ(m.GetDword(HKEY_CURRENT_USER, kInternetSettings, "EnableNegotiate"), 1u);
     EXPECT_EQ(Loads(), (std::vector<std::string>{"alice", "bob", "carol", "alice", "bob", "carol"}));
     EXPECT_EQ(m.FindKey(HKEY_LOCAL_MACHINE, "qtxRegTempKey"), nullptr);
-    // The privilege that loading needs is enabled once per pass, not once per user.
+    // The privileges that loading needs are enabled once per pass, not once per user.
     EXPECT_TRUE(m.privilegesEnabled.count("SeRestorePrivilege"));
-    EXPECT_EQ(m.CallCount("AdjustTokenPrivileges"), 2);
+    EXPECT_EQ(m.CallCount("AdjustTokenPrivileges"), 4);
 }
 
 TEST_F(WindowsSettingsTest, MsLsaListOnlyWhileKerberosForWindowsIsRegistered) {

@@ -588,4 +588,7 @@ BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWO
 HWND WINAPI GetShellWindow(void);
 DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+// ---- Users' hives reached as SYSTEM: account of a SID
+BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName, LPSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
 VOID WINAPI Sleep(DWORD dwMilliseconds);

@@ -81,7 +81,7 @@ BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID S
         (slash != std::string::npos && winsim::UpperAscii(domain) != winsim::UpperAscii(it->second.domain)))
         return fail(ERROR_NONE_MAPPED);
     const Account& account = it->second;
-    std::vector<BYTE> sid = SidBytes(account.sid);
+    std::vector<BYTE> sid = winsim::SidBytes(account.sid);
     DWORD sidSize = static_cast<DWORD>(sid.size());
     DWORD domainSize = static_cast<DWORD>(account.domain.size() + 1);
     if (*cbSid < sidSize || *cchReferencedDomainName < domainSize) {
@@ -100,9 +100,39 @@ BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID S
     return TRUE;
 }
 
+BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName, LPSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse) {
+    Machine& m = winsim::Call("LookupAccountSidA");
+    auto fail = [&](DWORD error) {
+        m.lastError = error;
+        return FALSE;
+    };
+    if (lpSystemName && *lpSystemName) return fail(ERROR_NOT_SUPPORTED);  // only the local system is simulated
+    if (!Sid || !cchName || !cchReferencedDomainName) return fail(ERROR_INVALID_PARAMETER);
+    for (const auto& [name, account] : m.accounts) {
+        const std::vector<BYTE> sid = winsim::SidBytes(account.sid);
+        // The count of sub-authorities (second byte) decides the length.
+        if (static_cast<const BYTE*>(Sid)[1] != sid[1] || std::memcmp(sid.data(), Sid, sid.size()) != 0) continue;
+        // Too small a buffer answers the sizes needed, terminators included.
+        if (*cchName < name.size() + 1 || *cchReferencedDomainName < account.domain.size() + 1) {
+            *cchName = static_cast<DWORD>(name.size() + 1);
+            *cchReferencedDomainName = static_cast<DWORD>(account.domain.size() + 1);
+            return fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        std::memcpy(Name, name.c_str(), name.size() + 1);
+        std::memcpy(ReferencedDomainName, account.domain.c_str(), account.domain.size() + 1);
+        *cchName = static_cast<DWORD>(name.size());
+        *cchReferencedDomainName = static_cast<DWORD>(account.domain.size());
+        if (peUse) *peUse = account.use;
+        m.lastError = ERROR_SUCCESS;
+        return TRUE;
+    }
+    return fail(ERROR_NONE_MAPPED);
+}
+
 // ---- the desktop's shell ------------------------------------------------------
 
-std::string winsim::Internals::TokenUserSid() const { return m.runningAsSystem ? "S-1-5-18" : Machine::kTokenUser; }
+std::string winsim::Internals::TokenUserSid() const { return m.TokenSid(); }
 
 namespace {
 HWND ShellWindow() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5E11)); }

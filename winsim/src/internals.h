@@ -113,7 +113,7 @@ bool MatchPattern(const std::string& pattern, const std::string& name);
 // is empty and nobody can write any more; a SimulationError where Windows would
 // block for ever (empty, with a writer that will never write).
 BOOL ReadPipe(Machine& m, Handle& readEnd, LPVOID buffer, DWORD size, LPDWORD read);
-// "S-1-5-21-a-b-c-rid" as Windows lays a SID out in memory.
+// A SID's text ("S-1-5-21-a-b-c-rid") laid out in memory.
 std::vector<BYTE> SidBytes(const std::string& text);
 
 }  // namespace winsim

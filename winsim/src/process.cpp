@@ -236,6 +236,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 VOID WINAPI Sleep(DWORD dwMilliseconds) {
     Machine& m = winsim::Call("Sleep");
     if (dwMilliseconds == INFINITE) throw winsim::SimulationError("Sleep(INFINITE): sleeps for ever");
+    m.sleptMilliseconds += dwMilliseconds;  // how long the product would have waited
     winsim::Inside(m).AdvanceTicks(dwMilliseconds);
 }
 

@@ -243,7 +243,7 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
         m.lastError = h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    // The shell's token, or ours: S-1-5-18 (LocalSystem) or Machine::kTokenUser.
+    // The shell's token, or ours: S-1-5-18 (LocalSystem) or the token's user.
     const std::vector<BYTE> bytes =
         winsim::SidBytes(h->filePath.empty() ? winsim::Inside(m).TokenUserSid() : h->filePath);
     const BYTE* sid = bytes.data();

@@ -12,8 +12,8 @@ namespace winsim {
 
 // An account that LookupAccountNameA knows.
 struct Account {
-    std::string domain;  // the referenced domain it answers
-    std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1003";
+    std::string domain;                       // the referenced domain it answers
+    std::string sid = "S-1-5-21-1-2-3-1003";  // alice is the token's user
     SID_NAME_USE use = SidTypeUser;
 };
 
@@ -28,13 +28,15 @@ public:
     std::set<std::string> privilegesEnabled;
     bool openTokenFails = false;
     bool runningAsSystem = false;  // the token's user is LocalSystem (S-1-5-18), as under a deployment tool
+    std::string tokenSid = "S-1-5-21-1-2-3-1003";  // the token's user otherwise
+    // The token's user, as text.
+    std::string TokenSid() const { return runningAsSystem ? "S-1-5-18" : tokenSid; }
 
     // ---- the desktop's shell ---------------------------------------------------
-    // The token's user when not SYSTEM, and the user whose shell (explorer) owns
-    // the desktop, as SIDs; shellUser empty: no shell there (nobody logged on).
-    // GetShellWindow finds no shell where nobody sees the desktop.
-    static constexpr char kTokenUser[] = "S-1-5-21-1-2-3-1003";
-    std::string shellUser = kTokenUser;
+    // The user whose shell (explorer) owns the desktop, as a SID; empty: no
+    // shell there (nobody logged on). GetShellWindow finds no shell where
+    // nobody sees the desktop.
+    std::string shellUser = "S-1-5-21-1-2-3-1003";
     static constexpr DWORD kShellPid = 4242;
 };
 

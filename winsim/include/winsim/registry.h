@@ -28,6 +28,9 @@ struct RegKey {
     bool denyRead = false;                                               // opening fails with ERROR_ACCESS_DENIED
     bool denyWrite = false;  // opening for writing, creating below and setting fail with ERROR_ACCESS_DENIED
     bool deleted = false;
+    // A hive's root: this many unloads are refused, as Windows refuses them while
+    // another process (a virus scanner, say) holds a key below the mount.
+    int unloadRefusals = 0;
     RegValue* find(const std::string& valueName);
 };
 
@@ -65,6 +68,13 @@ public:
     std::map<std::string, std::shared_ptr<RegKey>, NoCaseLess> hiveFiles;
     std::set<std::string, NoCaseLess> hivesInUse;
     std::vector<HiveEvent> hiveEvents;
+    // A logged-on user: Windows loaded her hive at HKEY_USERS\<sid>, so the file
+    // is in use; for the token's own user it is HKEY_CURRENT_USER as well.
+    RegKey& LogOn(const std::string& sid, const std::string& hiveFile);
+    // A value inside a hive file, wherever it is mounted; null when absent.
+    const RegValue* HiveValue(const std::string& hiveFile, const std::string& path, const std::string& name);
+    // The hive file mounted at root\subkey as RegLoadKeyA leaves it (by a run that was ended, say).
+    void Mount(HKEY root, const std::string& subkey, const std::string& hiveFile);
 };
 
 }  // namespace winsim

@@ -39,6 +39,7 @@ public:
     std::set<void*> localAllocations;  // FormatMessageA buffers not yet released with LocalFree
 
     std::vector<ExitWindowsRequest> exitWindowsRequests;
+    DWORD sleptMilliseconds = 0;  // the waits Sleep was asked for, added up
 
 private:
     std::map<std::string, std::string, NoCaseLess> env_;
