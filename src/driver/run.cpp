@@ -78,7 +78,7 @@ std::string ComposeRemovalQuestion(const std::string& tesselKeyName, const std::
 }
 
 void RunIntegrationSteps(const RunFlags& flags) {
-    ConfigureBrowsersAndLsa(flags.reallySilent);
+    ConfigureBrowsersAndLsa(flags.reallySilent, site::kLaterUsers);
     SetTcpipDomain();
     if (!flags.noHotFix) InstallHotfix(flags);
 }

@@ -7,7 +7,8 @@
 namespace kestrup {
 
 // Firefox and Internet Explorer for every local user, then the credential
-// manager's LSA option and the LSA's KDC list.
-void ConfigureBrowsersAndLsa(bool reallySilent);
+// manager's LSA option and the LSA's KDC list. laterUsers (the site's choice)
+// adds Firefox's machine-wide policy for the profiles made after the run.
+void ConfigureBrowsersAndLsa(bool reallySilent, bool laterUsers);
 
 }  // namespace kestrup

@@ -11,5 +11,8 @@ namespace kestrup {
 OSVERSIONINFOA QueryOsVersion(bool* answered = nullptr);
 // True on the NT family (Windows NT, 2000, XP and later).
 bool IsNtFamily();
+// True when this 32-bit program runs on 64-bit Windows, where the registry has
+// a 64-bit view beside the one it sees (KEY_WOW64_64KEY).
+bool IsWow64();
 
 }  // namespace kestrup
