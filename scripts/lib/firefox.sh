@@ -11,16 +11,23 @@ kestrup_firefox_sandbox() {
     mkdir -p "$HOME"
 }
 
-# Builds the host tool $2 of a check named $3 in the host build $1 (configuring
-# the default build/host first when needed) and sets $domain to the site domain
-# that build was made for.
-kestrup_build_host_tool() {
-    local build=$1 target=$2 check=$3
+# The start of a check against real Firefox named $1: firefox-esr installed when
+# missing, the host tool $2 built in the host build $3 (the default build/host is
+# configured first when needed), $domain set to the site domain that build was
+# made for, the sandbox, and fail, which ends the check with its reason.
+kestrup_firefox_check() {
+    firefox_check=$1
+    local target=$2 build=$3
+    source scripts/lib/deps.sh
+    kestrup_need_packages firefox-esr || exit 1
     if [ ! -f "$build/build.ninja" ]; then
-        if [ "$build" != build/host ]; then echo "$check: $build is not configured" >&2; return 1; fi
-        cmake --preset host >/dev/null || return 1
+        [ "$build" = build/host ] || fail "$build is not configured"
+        cmake --preset host >/dev/null || exit 1
     fi
-    cmake --build "$build" --target "$target" >/dev/null || { echo "$check: build failed" >&2; return 1; }
+    cmake --build "$build" --target "$target" >/dev/null || fail "the build failed"
     domain=$(sed -n 's/^constexpr char kDomain\[\] = "\(.*\)";$/\1/p' "$build/generated/site_constants.h")
-    [ -n "$domain" ] || { echo "$check: no site domain in $build" >&2; return 1; }
+    [ -n "$domain" ] || fail "no site domain in $build"
+    kestrup_firefox_sandbox
 }
+
+fail() { echo "$firefox_check: FAILED: $*" >&2; exit 1; }

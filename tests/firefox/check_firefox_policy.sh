@@ -17,13 +17,8 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/host}
 
-source scripts/lib/deps.sh
-kestrup_need_packages firefox-esr || exit 1
 source scripts/lib/firefox.sh
-kestrup_build_host_tool "$build" firefox_policy_json check_firefox_policy || exit 1
-kestrup_firefox_sandbox
-
-fail() { echo "check_firefox_policy: FAILED: $*" >&2; exit 1; }
+kestrup_firefox_check check_firefox_policy firefox_policy_json "$build"
 
 installed=/usr/lib/firefox-esr
 # A system-wide file would be read instead of the distribution folder's.

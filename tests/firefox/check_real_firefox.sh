@@ -16,13 +16,8 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/host}
 
-source scripts/lib/deps.sh
-kestrup_need_packages firefox-esr || exit 1
 source scripts/lib/firefox.sh
-kestrup_build_host_tool "$build" rewrite_prefs check_real_firefox || exit 1
-kestrup_firefox_sandbox
-
-fail() { echo "check_real_firefox: FAILED: $*" >&2; exit 1; }
+kestrup_firefox_check check_real_firefox rewrite_prefs "$build"
 
 # Runs Firefox headless on a profile for a few seconds, then ends it the way a
 # user's logout does (SIGTERM), after which it writes prefs.js.
