@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
-# Checks the installer's Firefox policy (for profiles made after the run)
-# against real Firefox (Debian's firefox-esr, installed when missing), which
-# reads the same policies from a policies.json instead of the registry:
-#   1. the installer's code writes the policy on a simulated 64-bit Windows over
-#      a site entry already there, and firefox_policy_json turns the values of
-#      both registry views into policies.json by Firefox's Windows rules;
-#   2. a copy of the Firefox installation with that file in its distribution
-#      folder starts headless on a fresh profile, and a start-up script of the
-#      copy (autoconfig) prints the trusted-URIs default once the policies apply.
-# Passes when that default is the site domain, then the site's own entry, and
-# is not locked (so users may still add their own). A control run with
-# "Locked" left out shows that this Firefox locks the list then: the value the
-# installer writes is what keeps it open.
+# Checks the installer's Firefox policy against real Firefox (Debian's
+# firefox-esr), which reads policies from a policies.json where there is no
+# registry: the values the installer writes on a simulated 64-bit Windows, over
+# a site entry already there, become that file (firefox_policy_json), and a
+# copy of the Firefox installation with it starts headless on a fresh profile
+# while a start-up script of the copy prints the trusted-URIs default. It must
+# be the site domain, then the site's entry, unlocked. A control run without
+# "Locked" shows that Firefox locks the list then.
 # Usage: tests/firefox/check_firefox_policy.sh [HOST_BUILD_DIR]   (default build/host)
 set -uo pipefail
 cd "$(dirname "$0")/../.."

@@ -1,12 +1,10 @@
 // Writes Firefox's policy with the installer's own code on a simulated 64-bit
-// Windows and prints it as the policies.json Firefox reads where it has no
-// registry, for the check against real Firefox:
+// Windows, over the entries given as a site's own, and prints it as the
+// policies.json Firefox reads where there is no registry:
 //   firefox_policy_json [EXISTING-ENTRY...]
-// The entries stand for a site's policy already there ("SPNEGO" values "1",
-// "2", ...). Each view's "Software\Policies\Mozilla\Firefox" becomes JSON by
-// the rules of Firefox's Windows policy reader: a key is an object, a REG_SZ a
-// string, a REG_DWORD a number, and a key whose first value is named "1" an
-// array of its values in their order. Both views must give the same policies.
+// By the rules of Firefox's Windows reader: a key is an object, a REG_SZ a
+// string, a REG_DWORD a number, a key whose first value is named "1" an array
+// of its values in order. Both views must give the same policies.
 #include "integration/firefox_policy.h"
 
 #include <winsim/machine.h>
