@@ -14,6 +14,8 @@ set(KESTRUP_SITE_INFO_PAGE "https://kfw.halvern.edu/" CACHE STRING
     "Site information page, shown in the removal question")
 set(KESTRUP_SITE_CALENDAR_PAGE "https://calendar.halvern.edu/upgrade" CACHE STRING
     "Site calendar page, shown in the incompatible-software dialog")
+set(KESTRUP_SITE_LATER_USERS ON CACHE BOOL
+    "Fit users and Firefox profiles made after the run too (default profile, Firefox policy)")
 
 function(kestrup_site_error variable message)
     message(FATAL_ERROR "Site setting ${variable}=\"${${variable}}\": ${message}")
@@ -72,6 +74,17 @@ foreach(page KESTRUP_SITE_INFO_PAGE KESTRUP_SITE_CALENDAR_PAGE)
     endif()
 endforeach()
 
+# A site that manages these by Group Policy turns them off; anything but a
+# plain yes or no is more likely a typing slip than a choice.
+string(TOUPPER "${KESTRUP_SITE_LATER_USERS}" later_users)
+if(later_users MATCHES "^(ON|YES|TRUE|Y|1)$")
+    set(KESTRUP_LATER_USERS_CXX true)
+elseif(later_users MATCHES "^(OFF|NO|FALSE|N|0)$")
+    set(KESTRUP_LATER_USERS_CXX false)
+else()
+    kestrup_site_error(KESTRUP_SITE_LATER_USERS "must be ON or OFF")
+endif()
+
 # The KDC list is stored as one REG_MULTI_SZ block: each name with its
 # terminator, then the closing empty string.
 set(KESTRUP_KDC_NAMES_SIZE 1)
@@ -82,4 +95,4 @@ endforeach()
 
 message(STATUS "Kestrup site: domain ${KESTRUP_SITE_DOMAIN}, AFS cell ${KESTRUP_SITE_AFS_CELL}, "
                "KDCs ${KESTRUP_SITE_KDC1} ${KESTRUP_SITE_KDC2} ${KESTRUP_SITE_KDC3} "
-               "(KdcNames block ${KESTRUP_KDC_NAMES_SIZE} bytes)")
+               "(KdcNames block ${KESTRUP_KDC_NAMES_SIZE} bytes), later users ${KESTRUP_LATER_USERS_CXX}")

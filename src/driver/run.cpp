@@ -86,7 +86,7 @@ void RunIntegrationSteps(const RunFlags& flags) {
     // Nobody can be warned to close a running browser: it is left alone, as in a really silent run.
     // A user who did not get a value, and a hive left loaded (it blocks that
     // user's next logon), are told to whoever reads the log.
-    for (const UserHiveReport& report : ConfigureBrowsersAndLsa(flags.reallySilent || flags.unseen))
+    for (const UserHiveReport& report : ConfigureBrowsersAndLsa(flags.reallySilent || flags.unseen, site::kLaterUsers))
         if (IsUserHiveFailure(report.outcome)) LogInstallerEvent("ERROR: " + DescribeUserHive(report));
     SetTcpipDomain();
     if (!flags.noHotFix) InstallHotfix(flags);

@@ -1,6 +1,7 @@
 #include "integration/integration.h"
 
 #include "integration/firefox.h"
+#include "integration/firefox_policy.h"
 #include "integration/windows_settings.h"
 #include "platform/message_boxes.h"
 #include "platform/processes.h"
@@ -26,10 +27,13 @@ void Append(std::vector<UserHiveReport>& reports, const std::vector<UserHiveRepo
 
 }  // namespace
 
-std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent) {
+std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent, bool laterUsers) {
     std::vector<UserHiveReport> reports;
     ConfigureBrowser("firefox.exe", "To complete the installation of Kerberos for Windows, please shut down Firefox.",
                      reallySilent, ConfigureFirefoxProfiles);
+    // Firefox reads its policy only when it starts: a running one is no reason
+    // to leave it out. Like the KDC list's, a failure is left out silently.
+    if (laterUsers) WriteFirefoxPolicy();
     ConfigureBrowser("iexplore.exe",
                      "To complete the installation of Kerberos for Windows, please shut down Internet Explorer.",
                      reallySilent, [&reports] { Append(reports, ConfigureInternetExplorer()); });

@@ -10,8 +10,9 @@
 namespace kestrup {
 
 // Firefox and Internet Explorer for every local user, then the credential
-// manager's LSA option and the LSA's KDC list. Answers what became of each
-// user's hive in the per-user passes.
-std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent);
+// manager's LSA option and the LSA's KDC list. laterUsers (the site's choice)
+// adds Firefox's machine-wide policy for the profiles made after the run.
+// Answers what became of each user's hive in the per-user passes.
+std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent, bool laterUsers);
 
 }  // namespace kestrup

@@ -19,6 +19,9 @@ expect() {  # expect ok|error "message part" -Dvar=value...
 expect ok "KdcNames block 70 bytes"
 expect ok "KdcNames block 55 bytes" -DKESTRUP_SITE_KDC1=a.b.edu
 expect ok "domain example.org" -DKESTRUP_SITE_DOMAIN=example.org
+expect ok "later users true"
+expect ok "later users false" -DKESTRUP_SITE_LATER_USERS=off
+expect error "KESTRUP_SITE_LATER_USERS=\"maybe\"" -DKESTRUP_SITE_LATER_USERS=maybe
 expect error "KESTRUP_SITE_DOMAIN=\"Example.EDU\"" -DKESTRUP_SITE_DOMAIN=Example.EDU
 expect error "must contain .edu" -DKESTRUP_SITE_DOMAIN=example.xyz
 expect error "must not contain" -DKESTRUP_SITE_DOMAIN=pelnetid.edu

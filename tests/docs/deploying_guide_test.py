@@ -65,6 +65,7 @@ class GuideAgainstCode(unittest.TestCase):
             "hotfix installer": re.findall(r'fileName = "([^"]+\.exe)"', prerequisites),
             "detection key": ["HKLM\\" + constant("src/driver/run.h", "kKerberosKey")],
             "detection value": re.findall(r'RegReadString\(HKEY_LOCAL_MACHINE, kKerberosKey, "(\w+)"', run),
+            "Firefox policy key": ["HKLM\\" + constant("src/integration/firefox_policy.cpp", "kAuthenticationKey")],
         }
         for fact, values in code.items():
             with self.subTest(fact=fact):

@@ -90,6 +90,9 @@ TEST_F(RunTest, FirstInstallationOnXp) {
     EXPECT_EQ(s.currentDirectory, "");
     EXPECT_TRUE(m.exitWindowsRequests.empty());
     EXPECT_EQ(LogCount(), 0u);
+    // The site setting decides whether Firefox gets its policy for later profiles.
+    EXPECT_EQ(m.FindKey(HKEY_LOCAL_MACHINE, "Software\\Policies\\Mozilla\\Firefox\\Authentication") != nullptr,
+              site::kLaterUsers);
 }
 
 TEST_F(RunTest, ConfirmationAnswers) {

@@ -16,20 +16,8 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/host}
 
-source scripts/lib/deps.sh
-kestrup_need_packages firefox-esr || exit 1
-if [ ! -f "$build/build.ninja" ]; then
-    if [ "$build" != build/host ]; then echo "check_real_firefox: $build is not configured" >&2; exit 1; fi
-    cmake --preset host >/dev/null || exit 1
-fi
-cmake --build "$build" --target rewrite_prefs >/dev/null || { echo "check_real_firefox: build failed" >&2; exit 1; }
-domain=$(sed -n 's/^constexpr char kDomain\[\] = "\(.*\)";$/\1/p' "$build/generated/site_constants.h")
-[ -n "$domain" ] || { echo "check_real_firefox: no site domain in $build" >&2; exit 1; }
-
 source scripts/lib/firefox.sh
-kestrup_firefox_sandbox
-
-fail() { echo "check_real_firefox: FAILED: $*" >&2; exit 1; }
+kestrup_firefox_check check_real_firefox rewrite_prefs "$build"
 
 # Runs Firefox headless on a profile for a few seconds, then ends it the way a
 # user's logout does (SIGTERM), after which it writes prefs.js.

@@ -14,10 +14,11 @@ namespace {
 constexpr char kProfiles[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 constexpr char kTcpip[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
+constexpr char kPolicy[] = "Software\\Policies\\Mozilla\\Firefox\\Authentication";
 
 class WindowsSettingsTest : public MachineTest {
 protected:
-    WindowsSettingsTest() {
+    explicit WindowsSettingsTest(Arch arch = Arch::x64) : MachineTest(arch) {
         int rid = 1003;  // alice, the token's user, runs the installer
         for (const char* user : {"alice", "bob", "carol"}) {
             std::string dir = std::string("C:\\Documents and Settings\\") + user;
@@ -105,6 +106,98 @@ TEST_F(WindowsSettingsTest, TcpipDomainReplacesEarlierValues) {
     EXPECT_EQ(m.GetString(HKEY_LOCAL_MACHINE, kTcpip, "Other"), "kept");
 }
 
+// Firefox's policy, written by the integration sequence twice (a second run
+// changes nothing). Values in "name=text" form: "Locked=n" is the DWORD of the
+// Authentication key, the others the SPNEGO values in enumeration order (the
+// order Firefox reads); {site} is the site domain, {SITE} it in capitals.
+// winsim redirects all of HKLM\Software for the 32-bit view, as Wine does;
+// Windows shares Software\Policies, where the 64-bit write meets the result of
+// the first, as the second run does here.
+struct PolicyRow {
+    const char* what;
+    Arch arch;
+    std::vector<std::string> before32, before64, after32, after64;
+    bool laterUsers = true;
+};
+
+const PolicyRow kPolicyRows[] = {
+    {"no key before, Firefox running", Arch::x64, {}, {}, {"Locked=0", "1={site}"}, {"Locked=0", "1={site}"}},
+    {"entries of the 64-bit view kept after the site domain",
+     Arch::x64,
+     {},
+     {"1=intranet.example", "2=wiki.example"},
+     {"Locked=0", "1={site}"},
+     {"Locked=0", "1={site}", "2=intranet.example", "3=wiki.example"}},
+    {"site domain twice in another case; the site's Locked=1 stays",
+     Arch::x64,
+     {"Locked=1", "1=a.example", "2={SITE}", "3=b.example", "4={site}"},
+     {},
+     {"Locked=1", "1={site}", "2=a.example", "3=b.example"},
+     {"Locked=0", "1={site}"}},
+    {"numbered out of order with a gap, a value of another name left alone",
+     Arch::x64,
+     {},
+     {"3=c.example", "Note=n", "1=a.example"},
+     {"Locked=0", "1={site}"},
+     {"Locked=0", "Note=n", "1={site}", "2=a.example", "3=c.example"}},
+    {"site setting off", Arch::x64, {}, {"1=a.example"}, {}, {"1=a.example"}, false},
+    {"32-bit Windows: one view", Arch::x86, {"1=a.example"}, {}, {"Locked=0", "1={site}", "2=a.example"}, {}},
+};
+
+class FirefoxPolicyTest : public WindowsSettingsTest {
+protected:
+    explicit FirefoxPolicyTest(Arch arch = Arch::x64) : WindowsSettingsTest(arch), arch_(arch) {}
+    void Plant(const std::vector<std::string>& values, View view) {
+        for (const std::string& value : values) {
+            const size_t equals = value.find('=');
+            const std::string name = value.substr(0, equals), token = value.substr(equals + 1);
+            const std::string text = token == "{site}"   ? site::kDomain
+                                     : token == "{SITE}" ? winsim::UpperAscii(site::kDomain)
+                                                         : token;
+            if (name == "Locked")
+                m.SetDword(HKEY_LOCAL_MACHINE, kPolicy, name, std::stoul(text), view);
+            else
+                m.SetString(HKEY_LOCAL_MACHINE, std::string(kPolicy) + "\\SPNEGO", name, text, view);
+        }
+    }
+    std::vector<std::string> Policy(View view) {
+        std::vector<std::string> values;
+        if (const winsim::RegValue* locked = m.GetValue(HKEY_LOCAL_MACHINE, kPolicy, "Locked", view))
+            values.push_back("Locked=" + std::to_string(locked->dword()));
+        if (winsim::RegKey* spnego = m.FindKey(HKEY_LOCAL_MACHINE, std::string(kPolicy) + "\\SPNEGO", view))
+            for (const winsim::RegValue& v : spnego->values) {
+                EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ)) << v.name;
+                values.push_back(v.name + "=" + (v.text() == site::kDomain ? "{site}" : v.text()));
+            }
+        return values;
+    }
+    void CheckRows() {
+        std::vector<PolicyRow> rows;
+        for (const PolicyRow& row : kPolicyRows)
+            if (row.arch == arch_) rows.push_back(row);
+        ForEachRow(rows, [this](const PolicyRow& row) {
+            SCOPED_TRACE(row.what);
+            Plant(row.before32, View::k32);
+            Plant(row.before64, View::k64);
+            m.processes.push_back({100, "C:\\Program Files\\Mozilla Firefox\\firefox.exe", false});
+            for (int run = 0; run < 2; ++run) ConfigureBrowsersAndLsa(true, row.laterUsers);
+            EXPECT_EQ(Policy(View::k32), row.after32);
+            if (arch_ == Arch::x64) EXPECT_EQ(Policy(View::k64), row.after64);
+        });
+    }
+
+private:
+    Arch arch_;
+};
+
+class FirefoxPolicyOn32BitWindowsTest : public FirefoxPolicyTest {
+protected:
+    FirefoxPolicyOn32BitWindowsTest() : FirefoxPolicyTest(Arch::x86) {}
+};
+
+TEST_F(FirefoxPolicyTest, SiteDomainFirstInEveryViewFirefoxReads) { CheckRows(); }
+TEST_F(FirefoxPolicyOn32BitWindowsTest, SiteDomainFirstInTheOneView) { CheckRows(); }
+
 class BrowserCheckTest : public WindowsSettingsTest {
 protected:
     void AddProcess(const std::string& exe, bool accessDenied = false) {
@@ -117,7 +210,7 @@ protected:
 };
 
 TEST_F(BrowserCheckTest, NoBrowserRunning) {
-    ConfigureBrowsersAndLsa(false);
+    ConfigureBrowsersAndLsa(false, true);
     EXPECT_TRUE(m.boxes.empty());
     EXPECT_TRUE(IeConfigured());
     EXPECT_TRUE(KdcNamesWritten());
@@ -126,7 +219,7 @@ TEST_F(BrowserCheckTest, NoBrowserRunning) {
 TEST_F(BrowserCheckTest, RunningBrowsersAreWarnedAboutThenConfigured) {
     AddProcess("iexplore.exe");
     m.Answer("Kerberos for Windows Installer", IDOK);
-    ConfigureBrowsersAndLsa(false);
+    ConfigureBrowsersAndLsa(false, true);
     ASSERT_EQ(m.boxes.size(), 1u);
     EXPECT_EQ(m.boxes[0].text,
               "To complete the installation of Kerberos for Windows, please shut down Internet Explorer.");
@@ -137,7 +230,7 @@ TEST_F(BrowserCheckTest, RunningBrowsersAreWarnedAboutThenConfigured) {
     m.boxes.clear();
     m.Answer("Kerberos for Windows Installer", 0);
     m.Answer("Kerberos for Windows Installer", IDOK);
-    ConfigureBrowsersAndLsa(false);
+    ConfigureBrowsersAndLsa(false, true);
     ASSERT_EQ(m.boxes.size(), 2u);
     EXPECT_EQ(m.boxes[0].text, "To complete the installation of Kerberos for Windows, please shut down Firefox.");
 }
@@ -146,7 +239,7 @@ TEST_F(BrowserCheckTest, ReallySilentLeavesRunningBrowsersAlone) {
     AddProcess("firefox.exe");
     AddProcess("iexplore.exe");
     m.SetString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName", "C:\\K");
-    ConfigureBrowsersAndLsa(true);
+    ConfigureBrowsersAndLsa(true, true);
     EXPECT_TRUE(m.boxes.empty());
     EXPECT_FALSE(IeConfigured());
     EXPECT_TRUE(KdcNamesWritten());
