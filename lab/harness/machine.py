@@ -26,6 +26,8 @@ EARLIER_MSI = {"tessel": "{6B3B5C0E-2D43-4C8B-9E51-7A1F0D2C4E11}",
 EARLIER_PLAIN = {"tessel": ("PC-Tessel", "PC-Tessel 2.0", "PC-Tessel"),
                  "openafs": ("QV-OpenAFS", "QV-OpenAFS 1.4", "OpenAFS")}
 RUNNING_PATHS = {"firefox.exe": PROGRAM_FILES + "Mozilla Firefox\\firefox.exe",
+                 # The 64-bit Firefox of 64-bit Windows, run as firefox.exe from the 64-bit Program Files.
+                 "firefox64.exe": "C:\\Program Files\\Mozilla Firefox\\firefox.exe",
                  "iexplore.exe": PROGRAM_FILES + "Internet Explorer\\iexplore.exe"}
 
 PREFS_HEADER = ("// Mozilla User Preferences\n\n"

@@ -145,7 +145,7 @@ class Drive(Record):
 @dataclass
 class Running(Record):
     """[[running]]: a program already running when kestrup.exe starts."""
-    stub: Literal["firefox.exe", "iexplore.exe"]
+    stub: Literal["firefox.exe", "firefox64.exe", "iexplore.exe"]
     path: Optional[str] = None
 
 

@@ -216,7 +216,7 @@ def start_running(pfx, s, env, artefacts):
         dest = pfx.unix_path(r["path"])
         os.makedirs(os.path.dirname(dest), exist_ok=True)
         shutil.copy(os.path.join(stubs, r["stub"]), dest)
-        name = os.path.splitext(r["stub"])[0]
+        name = os.path.splitext(image_name(r))[0]  # what it calls itself
         log = open(os.path.join(artefacts, "running-%s.log" % name), "w")
         proc = subprocess.Popen(pfx.session_command(["wine", r["path"]]), cwd=os.path.dirname(dest),
                                 env=pfx.env(), stdout=log, stderr=subprocess.STDOUT)
@@ -232,18 +232,23 @@ def start_running(pfx, s, env, artefacts):
     return started
 
 
+def image_name(entry):
+    """The name a [[running]] program has in the process list: its file's, wherever it was built."""
+    return os.path.basename(entry["path"].replace("\\", "/"))
+
+
 def probe_running(pfx, s, env):
-    """Makes sure that a program of the prefix can see each [[running]] program by its module."""
+    """Makes sure that a program of the prefix can see each [[running]] program, the way the
+    installer looks for it (a Toolhelp snapshot of the processes' image names)."""
     stubs = stub_dir(env)
     os.makedirs(pfx.drive_c("lab-bin"), exist_ok=True)
     shutil.copy(os.path.join(stubs, "lab_probe.exe"), pfx.drive_c("lab-bin", "lab_probe.exe"))
     for r in s.running:
-        rc = subprocess.run(["timeout", "60", "wine", "C:\\lab-bin\\lab_probe.exe", r["stub"]], env=pfx.env(),
+        rc = subprocess.run(["timeout", "60", "wine", "C:\\lab-bin\\lab_probe.exe", image_name(r)], env=pfx.env(),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
         if rc != 0:
-            raise CannotStage("a program of this Wine cannot see that %s runs (EnumProcessModules fails; "
-                              "32-bit programs through qemu-user read other processes at the wrong "
-                              "addresses), so a running browser cannot be staged here" % r["stub"])
+            raise CannotStage("a program of this Wine cannot see that %s runs (its Toolhelp snapshot does not list "
+                              "it), so a running browser cannot be staged here" % image_name(r))
 
 
 def stop_running(pfx, started):

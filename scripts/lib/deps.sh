@@ -26,7 +26,7 @@ kestrup_need_packages() {
 # clang and libFuzzer for the fuzz build.
 kestrup_install_deps() {
     kestrup_need_packages cmake ninja-build g++ googletest libgtest-dev qemu-user-static \
-        g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 \
+        g++-mingw-w64-i686 gcc-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686 \
         wine wine32 wine64 wixl msitools xvfb xdotool imagemagick x11-utils python3 procps \
         firefox-esr osslsigncode openssl flake8 clang libclang-rt-14-dev clang-format-14
 }
