@@ -70,7 +70,7 @@ def main():
             secs = make_template(template, os.path.join(out, "template.log"))
             print("lab: template prefix made in %.0f s" % secs, flush=True)
     except (host.LabUnavailable, FileNotFoundError, RuntimeError) as e:
-        print("lab: cannot run: %s" % e)
+        print("lab: ERROR (the lab itself could not start; no verdict on kestrup.exe): %s" % e)
         print("lab: 0 passed, 1 failed")
         return 1
 

@@ -72,8 +72,13 @@ def make_template(path, log):
         r = subprocess.run(["timeout", "300", host.WINE64_LOADER, "wineboot", "-i"], env=env,
                            stdout=out, stderr=subprocess.STDOUT)
         subprocess.run(["timeout", "60", "wineserver", "-w"], env=env, stdout=out, stderr=subprocess.STDOUT)
-    if r.returncode != 0 or not os.path.isdir(os.path.join(path, "drive_c", "windows", "syswow64")):
-        raise host.LabUnavailable("wineboot could not make a 64-bit prefix with its 32-bit part (see %s)" % log)
+    # wineboot says "has been updated" even when an install step it starts (a rundll32 of either
+    # bitness) could not be started: a prefix is whole only with both halves laid.
+    halves = [os.path.join(path, "drive_c", "windows", d, "kernel32.dll") for d in ("system32", "syswow64")]
+    missing = [os.path.relpath(h, path) for h in halves if not os.path.isfile(h)]
+    if r.returncode != 0 or missing:
+        raise host.LabUnavailable("wineboot could not make a 64-bit prefix with its 32-bit part (exit value %d; "
+                                  "missing: %s; see %s)" % (r.returncode, ", ".join(missing) or "none", log))
     return time.time() - t0
 
 
