@@ -132,10 +132,14 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
     auto leave = [&reports](const std::string& path, ProfileOutcome why) { reports.push_back({path, why}); };
     // Paths that do not fit are never used cut.
     if (iniPath.size() > kMaxIniPath) return leave(iniPath, ProfileOutcome::kPathTooLong);
-    if (!FileExists(iniPath)) return;
 
+    // Held before anything below them is looked at: even a search for
+    // profiles.ini through a link would follow it (to a share, authenticating).
     std::vector<FileHandle> held;
-    if (!HoldFoldersBelow(profileBase, firefoxFolder, held)) return leave(iniPath, ProfileOutcome::kUnsafeFolder);
+    const FolderHold firefoxHold = HoldFolders(profileBase, firefoxFolder, held);
+    if (firefoxHold == FolderHold::kMissing) return;
+    if (firefoxHold == FolderHold::kUnsafe) return leave(iniPath, ProfileOutcome::kUnsafeFolder);
+    if (!FileExists(iniPath)) return;
     FileHandle ini;
     BY_HANDLE_FILE_INFORMATION iniInfo;
     if (!OpenPlainFile(iniPath, ini, iniInfo)) return leave(iniPath, ProfileOutcome::kUnsafeFile);
@@ -169,11 +173,6 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
             leave(prefsPath, ProfileOutcome::kPathTooLong);
             continue;
         }
-        if (!FileExists(prefsPath)) {
-            leave(prefsPath, ProfileOutcome::kNoPrefsFile);
-            continue;
-        }
-
         std::string profileFolder = prefsPath;
         StripFileName(profileFolder);
         std::vector<FileHandle> profileHeld;
@@ -182,9 +181,11 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
         const std::string firefoxTop = firefoxFolder + "\\";
         const bool belowFirefox = BeginsWithNoCase(profileFolder + "\\", firefoxTop);
         const std::string top = BeginsWithNoCase(profileFolder + "\\", profileBase) ? profileBase : root;
-        if (!(belowFirefox ? HoldFoldersBelow(firefoxTop, profileFolder + "\\", profileHeld)
-                           : HoldFoldersBelow(top, profileFolder, profileHeld))) {
-            leave(prefsPath, ProfileOutcome::kUnsafeFolder);
+        const FolderHold profileHold = belowFirefox ? HoldFolders(firefoxTop, profileFolder + "\\", profileHeld)
+                                                    : HoldFolders(top, profileFolder, profileHeld);
+        if (profileHold != FolderHold::kHeld || !FileExists(prefsPath)) {
+            leave(prefsPath,
+                  profileHold == FolderHold::kUnsafe ? ProfileOutcome::kUnsafeFolder : ProfileOutcome::kNoPrefsFile);
             continue;
         }
         // A prefs.js with a line the 32-bit installer cannot hold costs that

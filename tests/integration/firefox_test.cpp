@@ -448,6 +448,7 @@ TEST_F(FirefoxTest, UsersWithoutProfilesIniOrWithUnsafeFoldersAreSkippedOthersGo
     EXPECT_EQ(Data(elsewhere + "\\Profiles\\abc.default\\prefs.js"), "theirs");
     EXPECT_FALSE(m.FindFile(elsewhere + "\\Profiles\\abc.default\\prefs.js.BACKUP"));
     EXPECT_EQ(Data(kPrefs), CrLf(kDefault + kSspi));
+    EXPECT_EQ(m.linksFollowed, std::vector<std::string>{});  // not even to see whether profiles.ini is there
 }
 
 TEST_F(FirefoxTest, JunctionsOnTheWayToAProfileAreRefused) {
@@ -463,6 +464,7 @@ TEST_F(FirefoxTest, JunctionsOnTheWayToAProfileAreRefused) {
     EXPECT_EQ(Configure(), (std::map<std::string, Why>{{kPrefs, Why::kUnsafeFolder}, {ok, Why::kRewritten}}));
     EXPECT_EQ(Data(elsewhere + "\\abc.default\\prefs.js"), "theirs");
     EXPECT_EQ(Data(ok), CrLf(kDefault + kSspi));
+    EXPECT_EQ(m.linksFollowed, std::vector<std::string>{});  // not even to see whether prefs.js is there
 }
 
 // ---- each Windows's profile layout -------------------------------------------------

@@ -70,6 +70,10 @@ public:
     void AddNt6ProfilesFolder(const std::string& profilesFolder = "C:\\Users");
     void AddNt6Profile(const std::string& profileDirectory);
     std::vector<std::string> deniedOpens;  // opens refused by a junction's deny entry, in order
+    // Paths a search or an open reached through a link on the way (to a share, it
+    // would have authenticated there), in order.
+    std::vector<std::string> linksFollowed;
+    void NoteLinksFollowed(const std::string& path);
     // How many names the file at path has (1 for a plain file, 0 when absent).
     int LinkCount(const std::string& path);
     // The path with every link on the way to its last part followed (the last part stays as it is).
