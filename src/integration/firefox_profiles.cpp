@@ -118,6 +118,21 @@ std::string ThroughCompatibilityNames(std::string path, const std::string& profi
     return path;
 }
 
+// Her profiles.ini may name any folder: outside her profile folder only one
+// she owns, with a prefs.js she owns, is hers to change. The last folder held
+// is the profile's.
+bool IsUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& profileHeld,
+                       const std::string& prefsPath) {
+    // The Windows 95 family keeps no owners, and gives every user every file.
+    if (!IsNtFamily()) return true;
+    FileHandle prefs;
+    BY_HANDLE_FILE_INFORMATION info;
+    std::string folderOwner, prefsOwner;
+    return !profileHeld.empty() && GetOwnerSid(profileHeld.back().get(), folderOwner) &&
+           EqualsNoCase(folderOwner, sid) && OpenPlainFile(prefsPath, prefs, info) &&
+           GetOwnerSid(prefs.get(), prefsOwner) && EqualsNoCase(prefsOwner, sid);
+}
+
 // One user's Firefox profiles, from profiles.ini below the profile directory.
 void ConfigureUserProfiles(const UserProfile& profile, const std::string& installingSid,
                            const CompatibilityNames& names, std::vector<ProfileReport>& reports) {
@@ -186,6 +201,10 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
         if (profileHold != FolderHold::kHeld || !FileExists(prefsPath)) {
             leave(prefsPath,
                   profileHold == FolderHold::kUnsafe ? ProfileOutcome::kUnsafeFolder : ProfileOutcome::kNoPrefsFile);
+            continue;
+        }
+        if (!BeginsWithNoCase(prefsPath, profileBase) && !IsUsersOwnProfile(profile.sid, profileHeld, prefsPath)) {
+            leave(prefsPath, ProfileOutcome::kNotUsersOwn);
             continue;
         }
         // A prefs.js with a line the 32-bit installer cannot hold costs that

@@ -1,8 +1,12 @@
 #include "platform/safe_files.h"
 
+#include "platform/account.h"
 #include "platform/os_version.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+
+#include <aclapi.h>
 
 #include <cstring>
 
@@ -80,6 +84,24 @@ bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INF
     file = FileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     return file && Describe(file.get(), info) && IsPlainFile(info);
+}
+
+bool GetOwnerSid(HANDLE file, std::string& sid) {
+    sid.clear();
+    // Looked up: the Windows 95 family's advapi32 lacks it.
+    auto getSecurityInfo = LoadedModuleFunction<decltype(&::GetSecurityInfo)>("advapi32.dll", "GetSecurityInfo");
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!getSecurityInfo || getSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                            nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    // A SID is 8 bytes and 4 per sub-authority, whose count is its second byte.
+    if (owner) {
+        const BYTE* bytes = static_cast<const BYTE*>(owner);
+        sid = SidText(bytes, 8u + 4u * bytes[1]);
+    }
+    LocalFree(descriptor);
+    return !sid.empty();
 }
 
 bool SeekTo(HANDLE file, DWORD offset) {

@@ -40,6 +40,10 @@ FolderHold HoldFolders(const std::string& top, const std::string& folder, std::v
 // it is a plain file.
 bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info);
 
+// The SID of an open file's or folder's owner, as text; false where Windows
+// keeps none or will not say (the Windows 95 family has no owners).
+bool GetOwnerSid(HANDLE file, std::string& sid);
+
 // Moves the file pointer to offset from the start.
 bool SeekTo(HANDLE file, DWORD offset);
 // Copies everything from one open file into another, from their current positions.

@@ -31,6 +31,9 @@ struct FileEntry {
     // A compatibility junction of Windows Vista and later: its own access list
     // denies Everyone "list folder / read data" on it, followed or not.
     bool denyListRead = false;
+    // The owner's SID; empty: the user whose profile folder (ProfileList) holds
+    // it, else Administrators (S-1-5-32-544), as for what an administrator makes.
+    std::string owner;
 };
 
 class FileSystem {
