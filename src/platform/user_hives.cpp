@@ -4,6 +4,7 @@
 #include "platform/handles.h"
 #include "platform/hardening.h"
 #include "platform/local_path.h"
+#include "platform/os_version.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -187,6 +188,26 @@ std::vector<UserProfile> ListProfileDirectories() {
     return profiles;
 }
 
+bool FindDefaultProfile(UserProfile& profile) {
+    if (!IsNtFamily()) return false;
+    std::string directory;
+    if (QueryOsVersion().dwMajorVersion >= 6) {
+        RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "Default", directory);
+    } else {
+        std::string name;
+        if (RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "ProfilesDirectory", directory) &&
+            RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "DefaultUserProfile", name) && !name.empty()) {
+            AddTrailingBackslash(directory);
+            directory += name;
+        } else {
+            directory.clear();
+        }
+    }
+    if (directory.empty() || !IsOnLocalFixedDisk(directory)) return false;
+    profile = {std::string(), directory};
+    return true;
+}
+
 std::vector<UserHiveReport> ForEveryUserHive(const std::vector<UserProfile>& profiles, const UserHivePass& pass) {
     // Enabled once: they stay enabled for the rest of the run.
     EnableHivePrivileges();
@@ -246,7 +267,8 @@ std::string DescribeUserHive(const UserHiveReport& report) {
               " until Windows restarts, and the user's own logon cannot load it meanwhile";
         break;
     }
-    std::string text = report.value + " for user " + report.sid + " (" + report.directory + ") " + why;
+    const std::string who = report.sid.empty() ? " for the default profile" : " for user " + report.sid;
+    std::string text = report.value + who + " (" + report.directory + ") " + why;
     if (report.error != ERROR_SUCCESS) text += " (error " + IntToText(static_cast<int>(report.error)) + ")";
     return text + ".";
 }

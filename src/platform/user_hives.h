@@ -30,6 +30,13 @@ struct UserProfile {
 // "ProfileImagePath" is kept, empty.
 std::vector<UserProfile> ListProfileDirectories();
 
+// The default profile, which Windows copies into every profile it makes later:
+// ProfileList "Default" on Windows Vista and later, "ProfilesDirectory" and
+// "DefaultUserProfile" before; none on the Windows 95 family. Its SID is empty,
+// so the walker loads its NTUSER.DAT like a logged-off user's and never sends
+// it elsewhere. False when there is none on a local fixed disk.
+bool FindDefaultProfile(UserProfile& profile);
+
 // What became of one user for one pass.
 enum class UserHiveOutcome {
     kDone,         // the pass ran in the user's own hive

@@ -156,6 +156,14 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
          },
          {{"bob", 1}, {"carol", 2}},
          {"registry link", "registry link", "registry link"}},
+        {"the default profile's hive gets the values for accounts made later, loaded as a logged-off user's",
+         [&] {
+             AddUser("bob", true);
+             m.SetString(HKEY_LOCAL_MACHINE, kProfileList, "Default", "%SystemDrive%\\Users\\Default", View::k64,
+                         REG_EXPAND_SZ);
+             m.AddHiveFile(HiveFile("Default"));
+         },
+         {{"bob", 3}, {"Default", 3}}},
         {"the SSPI line is decided by each profile's owner",
          [&] {
              for (const char* name : {"alice", "bob"}) {
