@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include "platform/handles.h"
+#include "platform/os_version.h"
 
 #include <cstring>
 
@@ -111,6 +112,8 @@ bool RegReadStringInView(HKEY root, const std::string& path, const std::string& 
            ReadString(key.get(), name, out);
 }
 
+DWORD OpenLinkOption() { return IsNtFamily() ? REG_OPTION_OPEN_LINK : 0; }
+
 namespace {
 
 // A key opened as it is: a link holds its target in "SymbolicLinkValue". Any
@@ -121,14 +124,15 @@ bool IsRegistryLink(HKEY key) {
 }
 
 LinkSafeKey OpenOneKey(HKEY parent, const std::string& name, REGSAM access, bool create, KeyHandle& key, LONG& error) {
-    error = RegOpenKeyExA(parent, name.c_str(), REG_OPTION_OPEN_LINK, access, key.receive());
+    const DWORD asItIs = OpenLinkOption();
+    error = RegOpenKeyExA(parent, name.c_str(), asItIs, access, key.receive());
     if (error == ERROR_FILE_NOT_FOUND && create) {
         DWORD disposition = 0;
         error = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
                                 key.receive(), &disposition);
         // Made by someone else meanwhile: this open may have followed it, so it is opened again as it is.
         if (error == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY)
-            error = RegOpenKeyExA(parent, name.c_str(), REG_OPTION_OPEN_LINK, access, key.receive());
+            error = RegOpenKeyExA(parent, name.c_str(), asItIs, access, key.receive());
     }
     if (error != ERROR_SUCCESS) return LinkSafeKey::kFailed;
     return IsRegistryLink(key.get()) ? LinkSafeKey::kLink : LinkSafeKey::kOpened;

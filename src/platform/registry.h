@@ -35,6 +35,9 @@ bool RegReadStringInView(HKEY root, const std::string& path, const std::string& 
 // a hive loaded for the moment, or HKEY_CURRENT_USER) she may have made any key
 // a link to a key of HKEY_LOCAL_MACHINE, so no link there is ever followed.
 enum class LinkSafeKey { kOpened, kLink, kFailed };
+// REG_OPTION_OPEN_LINK where Windows has registry links; the Windows 95
+// family has none and wants 0 there.
+DWORD OpenLinkOption();
 // Opens path below root one key at a time, each as it is (REG_OPTION_OPEN_LINK),
 // with KEY_QUERY_VALUE added to access, and refuses a key that is a link. With
 // create, a missing key is made under the handle of its parent, already checked.

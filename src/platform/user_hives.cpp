@@ -97,7 +97,7 @@ UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& inst
     // A logged-on user's hive is where Windows loaded it.
     if (!profile.sid.empty()) {
         KeyHandle users;
-        if (RegOpenKeyExA(HKEY_USERS, profile.sid.c_str(), REG_OPTION_OPEN_LINK, KEY_CREATE_SUB_KEY, users.receive()) ==
+        if (RegOpenKeyExA(HKEY_USERS, profile.sid.c_str(), OpenLinkOption(), KEY_CREATE_SUB_KEY, users.receive()) ==
             ERROR_SUCCESS)
             return run(users.get());
     }
@@ -121,8 +121,8 @@ UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& inst
     {
         // Closed before the unload, which Windows refuses while a key inside is open.
         KeyHandle root;
-        const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, REG_OPTION_OPEN_LINK,
-                                          KEY_CREATE_SUB_KEY, root.receive());
+        const LONG opened =
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, OpenLinkOption(), KEY_CREATE_SUB_KEY, root.receive());
         if (opened == ERROR_SUCCESS)
             run(root.get());
         else
