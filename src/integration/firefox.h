@@ -18,6 +18,7 @@ enum class ProfileOutcome {
     kPathUnusable,     // Path leads to no drive or share, or climbs above its root
     kNotOnLocalDisk,   // on a share, a removable or a network drive: opening it could authenticate elsewhere
     kNoPrefsFile,      // the profile has no prefs.js
+    kNotUsersOwn,      // outside the user's profile folder, and the folder or prefs.js is not hers
     kUnsafeFolder,     // a folder on the way is missing, a link, or not a folder
     kUnsafeFile,       // profiles.ini or prefs.js is a link, a folder, has a second name, or is 4 GB or more
     kUnsafeBackup,     // the backup name holds something other than a plain file, or one appeared meanwhile

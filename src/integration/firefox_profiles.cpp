@@ -118,6 +118,21 @@ std::string ThroughCompatibilityNames(std::string path, const std::string& profi
     return path;
 }
 
+// Her profiles.ini may name any folder: outside her profile folder only one
+// she owns, with a prefs.js she owns, is hers to change. The last folder held
+// is the profile's.
+bool IsUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& profileHeld,
+                       const std::string& prefsPath) {
+    // The Windows 95 family keeps no owners, and gives every user every file.
+    if (!IsNtFamily()) return true;
+    FileHandle prefs;
+    BY_HANDLE_FILE_INFORMATION info;
+    std::string folderOwner, prefsOwner;
+    return !profileHeld.empty() && GetOwnerSid(profileHeld.back().get(), folderOwner) &&
+           EqualsNoCase(folderOwner, sid) && OpenPlainFile(prefsPath, prefs, info) &&
+           GetOwnerSid(prefs.get(), prefsOwner) && EqualsNoCase(prefsOwner, sid);
+}
+
 // One user's Firefox profiles, from profiles.ini below the profile directory.
 void ConfigureUserProfiles(const UserProfile& profile, const std::string& installingSid,
                            const CompatibilityNames& names, std::vector<ProfileReport>& reports) {
@@ -132,10 +147,14 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
     auto leave = [&reports](const std::string& path, ProfileOutcome why) { reports.push_back({path, why}); };
     // Paths that do not fit are never used cut.
     if (iniPath.size() > kMaxIniPath) return leave(iniPath, ProfileOutcome::kPathTooLong);
-    if (!FileExists(iniPath)) return;
 
+    // Held before anything below them is looked at: even a search for
+    // profiles.ini through a link would follow it (to a share, authenticating).
     std::vector<FileHandle> held;
-    if (!HoldFoldersBelow(profileBase, firefoxFolder, held)) return leave(iniPath, ProfileOutcome::kUnsafeFolder);
+    const FolderHold firefoxHold = HoldFolders(profileBase, firefoxFolder, held);
+    if (firefoxHold == FolderHold::kMissing) return;
+    if (firefoxHold == FolderHold::kUnsafe) return leave(iniPath, ProfileOutcome::kUnsafeFolder);
+    if (!FileExists(iniPath)) return;
     FileHandle ini;
     BY_HANDLE_FILE_INFORMATION iniInfo;
     if (!OpenPlainFile(iniPath, ini, iniInfo)) return leave(iniPath, ProfileOutcome::kUnsafeFile);
@@ -169,11 +188,6 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
             leave(prefsPath, ProfileOutcome::kPathTooLong);
             continue;
         }
-        if (!FileExists(prefsPath)) {
-            leave(prefsPath, ProfileOutcome::kNoPrefsFile);
-            continue;
-        }
-
         std::string profileFolder = prefsPath;
         StripFileName(profileFolder);
         std::vector<FileHandle> profileHeld;
@@ -182,9 +196,15 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
         const std::string firefoxTop = firefoxFolder + "\\";
         const bool belowFirefox = BeginsWithNoCase(profileFolder + "\\", firefoxTop);
         const std::string top = BeginsWithNoCase(profileFolder + "\\", profileBase) ? profileBase : root;
-        if (!(belowFirefox ? HoldFoldersBelow(firefoxTop, profileFolder + "\\", profileHeld)
-                           : HoldFoldersBelow(top, profileFolder, profileHeld))) {
-            leave(prefsPath, ProfileOutcome::kUnsafeFolder);
+        const FolderHold profileHold = belowFirefox ? HoldFolders(firefoxTop, profileFolder + "\\", profileHeld)
+                                                    : HoldFolders(top, profileFolder, profileHeld);
+        if (profileHold != FolderHold::kHeld || !FileExists(prefsPath)) {
+            leave(prefsPath,
+                  profileHold == FolderHold::kUnsafe ? ProfileOutcome::kUnsafeFolder : ProfileOutcome::kNoPrefsFile);
+            continue;
+        }
+        if (!BeginsWithNoCase(prefsPath, profileBase) && !IsUsersOwnProfile(profile.sid, profileHeld, prefsPath)) {
+            leave(prefsPath, ProfileOutcome::kNotUsersOwn);
             continue;
         }
         // A prefs.js with a line the 32-bit installer cannot hold costs that

@@ -36,8 +36,8 @@ std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent, bool late
     if (laterUsers) WriteFirefoxPolicy();
     ConfigureBrowser("iexplore.exe",
                      "To complete the installation of Kerberos for Windows, please shut down Internet Explorer.",
-                     reallySilent, [&reports] { Append(reports, ConfigureInternetExplorer()); });
-    Append(reports, SetMsLsaListForAllUsers());
+                     reallySilent, [&] { Append(reports, ConfigureInternetExplorer(laterUsers)); });
+    Append(reports, SetMsLsaListForAllUsers(laterUsers));
     WriteKdcNames();
     return reports;
 }

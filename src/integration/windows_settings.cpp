@@ -14,10 +14,18 @@ namespace {
 
 constexpr char kTcpipParameters[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 
+// Every user's profile, and with laterUsers the default one last.
+std::vector<UserProfile> ProfilesToConfigure(bool laterUsers) {
+    std::vector<UserProfile> profiles = ListProfileDirectories();
+    UserProfile defaultProfile;
+    if (laterUsers && FindDefaultProfile(defaultProfile)) profiles.push_back(defaultProfile);
+    return profiles;
+}
+
 }  // namespace
 
-std::vector<UserHiveReport> ConfigureInternetExplorer() {
-    const std::vector<UserProfile> profiles = ListProfileDirectories();
+std::vector<UserHiveReport> ConfigureInternetExplorer(bool laterUsers) {
+    const std::vector<UserProfile> profiles = ProfilesToConfigure(laterUsers);
     // Two passes: each user's hive is loaded once per value.
     std::vector<UserHiveReport> reports = WriteEveryUserHiveDword(
         profiles,
@@ -30,12 +38,12 @@ std::vector<UserHiveReport> ConfigureInternetExplorer() {
     return reports;
 }
 
-std::vector<UserHiveReport> SetMsLsaListForAllUsers() {
+std::vector<UserHiveReport> SetMsLsaListForAllUsers(bool laterUsers) {
     std::string pathName;
     // Only where Kerberos for Windows is registered at this moment.
     if (!RegReadString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName", pathName))
         return {};
-    return WriteEveryUserHiveDword(ListProfileDirectories(),
+    return WriteEveryUserHiveDword(ProfilesToConfigure(laterUsers),
                                    "Software\\MIT\\NetIdMgr\\PluginManager\\Plugins\\Krb5Cred\\Parameters", "MsLsaList",
                                    1);
 }

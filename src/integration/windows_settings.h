@@ -8,9 +8,10 @@
 
 namespace kestrup {
 
-// Each answers what became of every user, per value.
-std::vector<UserHiveReport> ConfigureInternetExplorer();
-std::vector<UserHiveReport> SetMsLsaListForAllUsers();
+// Each answers what became of every user, per value. With laterUsers the
+// default profile's hive gets the values too, for accounts made later.
+std::vector<UserHiveReport> ConfigureInternetExplorer(bool laterUsers = false);
+std::vector<UserHiveReport> SetMsLsaListForAllUsers(bool laterUsers = false);
 void WriteKdcNames();
 void SetTcpipDomain();
 

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include "platform/handles.h"
+#include "platform/os_version.h"
 
 #include <cstring>
 
@@ -109,6 +110,60 @@ bool RegReadStringInView(HKEY root, const std::string& path, const std::string& 
     KeyHandle key;
     return RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.receive()) == ERROR_SUCCESS &&
            ReadString(key.get(), name, out);
+}
+
+DWORD OpenLinkOption() { return IsNtFamily() ? REG_OPTION_OPEN_LINK : 0; }
+
+namespace {
+
+// A key opened as it is: a link holds its target in "SymbolicLinkValue". Any
+// value of that name is taken as one.
+bool IsRegistryLink(HKEY key) {
+    DWORD type = REG_NONE;
+    return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) != ERROR_FILE_NOT_FOUND;
+}
+
+LinkSafeKey OpenOneKey(HKEY parent, const std::string& name, REGSAM access, bool create, KeyHandle& key, LONG& error) {
+    const DWORD asItIs = OpenLinkOption();
+    error = RegOpenKeyExA(parent, name.c_str(), asItIs, access, key.receive());
+    if (error == ERROR_FILE_NOT_FOUND && create) {
+        DWORD disposition = 0;
+        error = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                                key.receive(), &disposition);
+        // Made by someone else meanwhile: this open may have followed it, so it is opened again as it is.
+        if (error == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY)
+            error = RegOpenKeyExA(parent, name.c_str(), asItIs, access, key.receive());
+    }
+    if (error != ERROR_SUCCESS) return LinkSafeKey::kFailed;
+    return IsRegistryLink(key.get()) ? LinkSafeKey::kLink : LinkSafeKey::kOpened;
+}
+
+}  // namespace
+
+LinkSafeKey OpenKeyWithoutLinks(HKEY root, const std::string& path, REGSAM access, bool create, KeyHandle& key,
+                                LONG& error) {
+    error = ERROR_SUCCESS;
+    KeyHandle current;
+    HKEY parent = root;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        const bool last = end == path.size();
+        // On the way only sub-keys are made; the last key gets what the caller asks.
+        const REGSAM rights = KEY_QUERY_VALUE | (last ? access : REGSAM(create ? KEY_CREATE_SUB_KEY : 0));
+        KeyHandle next;
+        if (end > start) {
+            const LinkSafeKey opened = OpenOneKey(parent, path.substr(start, end - start), rights, create, next, error);
+            if (opened != LinkSafeKey::kOpened) return opened;
+            current = std::move(next);
+            parent = current.get();
+        }
+        start = end + 1;
+    }
+    if (!current) return LinkSafeKey::kFailed;
+    key = std::move(current);
+    return LinkSafeKey::kOpened;
 }
 
 bool RegWriteString(HKEY root, const std::string& path, const std::string& name, const std::string& text) {

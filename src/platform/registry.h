@@ -3,6 +3,8 @@
 // Windows), then the 64-bit view; writes use the plain view only.
 #pragma once
 
+#include "platform/handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -28,6 +30,20 @@ bool RegWriteMultiString(HKEY root, const std::string& path, const std::string& 
 // one, KEY_WOW64_64KEY for the 64-bit one.
 bool RegKeyExistsInView(HKEY root, const std::string& path, REGSAM view);
 bool RegReadStringInView(HKEY root, const std::string& path, const std::string& name, REGSAM view, std::string& out);
+
+// Where a user's registry is reached: in her own hive (below HKEY_USERS\<SID>,
+// a hive loaded for the moment, or HKEY_CURRENT_USER) she may have made any key
+// a link to a key of HKEY_LOCAL_MACHINE, so no link there is ever followed.
+enum class LinkSafeKey { kOpened, kLink, kFailed };
+// REG_OPTION_OPEN_LINK where Windows has registry links; the Windows 95
+// family has none and wants 0 there.
+DWORD OpenLinkOption();
+// Opens path below root one key at a time, each as it is (REG_OPTION_OPEN_LINK),
+// with KEY_QUERY_VALUE added to access, and refuses a key that is a link. With
+// create, a missing key is made under the handle of its parent, already checked.
+// error receives the Windows error of a failure.
+LinkSafeKey OpenKeyWithoutLinks(HKEY root, const std::string& path, REGSAM access, bool create, KeyHandle& key,
+                                LONG& error);
 
 // Every value name of the key, in enumeration order; false when the key is absent.
 bool RegListValueNames(HKEY root, const std::string& path, std::vector<std::string>& names);

@@ -1,8 +1,12 @@
 #include "platform/safe_files.h"
 
+#include "platform/account.h"
 #include "platform/os_version.h"
+#include "platform/system_library.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+
+#include <aclapi.h>
 
 #include <cstring>
 
@@ -29,40 +33,75 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held) {
+namespace {
+
+FolderHold HoldOneFolder(const std::string& folder, std::vector<FileHandle>& held) {
     // A link is refused by its attributes first, so that none is ever opened
     // (the system's own junctions deny it); the handle checks again.
     DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
-    if (!IsNtFamily()) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FolderHold::kMissing
+                                                                              : FolderHold::kUnsafe;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return FolderHold::kUnsafe;
+    if (!IsNtFamily()) return FolderHold::kHeld;
     FileHandle handle(CreateFileA(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
-    if (!handle || !Describe(handle.get(), info)) return false;
+    if (!handle || !Describe(handle.get(), info)) return FolderHold::kUnsafe;
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
+        return FolderHold::kUnsafe;
     held.push_back(std::move(handle));
-    return true;
+    return FolderHold::kHeld;
 }
 
-bool HoldFoldersBelow(const std::string& top, const std::string& folder, std::vector<FileHandle>& held) {
-    if (!BeginsWithNoCase(folder, top)) return false;
+}  // namespace
+
+bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held) {
+    return HoldOneFolder(folder, held) == FolderHold::kHeld;
+}
+
+FolderHold HoldFolders(const std::string& top, const std::string& folder, std::vector<FileHandle>& held) {
+    if (!BeginsWithNoCase(folder, top)) return FolderHold::kUnsafe;
     size_t start = top.size();
     while (start < folder.size()) {
         size_t end = folder.find('\\', start);
         if (end == std::string::npos) end = folder.size();
-        if (!HoldPlainFolder(folder.substr(0, end), held)) return false;
+        const FolderHold hold = HoldOneFolder(folder.substr(0, end), held);
+        if (hold != FolderHold::kHeld) return hold;
         start = end + 1;
     }
-    return true;
+    return FolderHold::kHeld;
+}
+
+bool HoldFoldersBelow(const std::string& top, const std::string& folder, std::vector<FileHandle>& held) {
+    return HoldFolders(top, folder, held) == FolderHold::kHeld;
 }
 
 bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info) {
     file = FileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     return file && Describe(file.get(), info) && IsPlainFile(info);
+}
+
+bool GetOwnerSid(HANDLE file, std::string& sid) {
+    sid.clear();
+    // Looked up: the Windows 95 family's advapi32 lacks it.
+    auto getSecurityInfo = LoadedModuleFunction<decltype(&::GetSecurityInfo)>("advapi32.dll", "GetSecurityInfo");
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!getSecurityInfo || getSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                            nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    // A SID is 8 bytes and 4 per sub-authority, whose count is its second byte.
+    if (owner) {
+        const BYTE* bytes = static_cast<const BYTE*>(owner);
+        sid = SidText(bytes, 8u + 4u * bytes[1]);
+    }
+    LocalFree(descriptor);
+    return !sid.empty();
 }
 
 bool SeekTo(HANDLE file, DWORD offset) {

@@ -31,9 +31,18 @@ bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held);
 // folder on the way cannot be held.
 bool HoldFoldersBelow(const std::string& top, const std::string& folder, std::vector<FileHandle>& held);
 
+// HoldFoldersBelow, telling a folder that is missing (nothing there: what was
+// to be found below it is absent) from one that cannot be held safely.
+enum class FolderHold { kHeld, kMissing, kUnsafe };
+FolderHold HoldFolders(const std::string& top, const std::string& folder, std::vector<FileHandle>& held);
+
 // Opens a file as it is, for reading, shared without delete, and checks that
 // it is a plain file.
 bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info);
+
+// The SID of an open file's or folder's owner, as text; false where Windows
+// keeps none or will not say (the Windows 95 family has no owners).
+bool GetOwnerSid(HANDLE file, std::string& sid);
 
 // Moves the file pointer to offset from the start.
 bool SeekTo(HANDLE file, DWORD offset);

@@ -4,6 +4,7 @@
 #include "platform/handles.h"
 #include "platform/hardening.h"
 #include "platform/local_path.h"
+#include "platform/os_version.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -88,13 +89,16 @@ UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& inst
         return report;
     };
     auto run = [&](HKEY root) {
-        if (!pass(root)) report.outcome = UserHiveOutcome::kPassFailed;
+        const UserHivePassResult result = pass(root);
+        report.outcome = result.outcome;
+        report.error = result.error;
         return report;
     };
     // A logged-on user's hive is where Windows loaded it.
     if (!profile.sid.empty()) {
         KeyHandle users;
-        if (RegOpenKeyExA(HKEY_USERS, profile.sid.c_str(), 0, KEY_CREATE_SUB_KEY, users.receive()) == ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_USERS, profile.sid.c_str(), OpenLinkOption(), KEY_CREATE_SUB_KEY, users.receive()) ==
+            ERROR_SUCCESS)
             return run(users.get());
     }
     std::string hiveFile = profile.directory;
@@ -117,7 +121,8 @@ UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& inst
     {
         // Closed before the unload, which Windows refuses while a key inside is open.
         KeyHandle root;
-        const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, 0, KEY_CREATE_SUB_KEY, root.receive());
+        const LONG opened =
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTemporaryHiveKey, OpenLinkOption(), KEY_CREATE_SUB_KEY, root.receive());
         if (opened == ERROR_SUCCESS)
             run(root.get());
         else
@@ -129,6 +134,22 @@ UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& inst
 }
 
 }  // namespace
+
+UserHivePassResult WriteHiveDword(HKEY hiveRoot, const std::string& keyPath, const std::string& valueName,
+                                  DWORD value) {
+    KeyHandle key;
+    LONG error = ERROR_SUCCESS;
+    switch (OpenKeyWithoutLinks(hiveRoot, keyPath, KEY_SET_VALUE, true, key, error)) {
+    case LinkSafeKey::kOpened:
+        break;
+    case LinkSafeKey::kLink:
+        return {UserHiveOutcome::kLinkRefused, error};
+    case LinkSafeKey::kFailed:
+        return {UserHiveOutcome::kPassFailed, error};
+    }
+    return RegSetValueExA(key.get(), valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
+}
 
 void EnableHivePrivileges() {
     KernelHandle token;
@@ -167,6 +188,26 @@ std::vector<UserProfile> ListProfileDirectories() {
     return profiles;
 }
 
+bool FindDefaultProfile(UserProfile& profile) {
+    if (!IsNtFamily()) return false;
+    std::string directory;
+    if (QueryOsVersion().dwMajorVersion >= 6) {
+        RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "Default", directory);
+    } else {
+        std::string name;
+        if (RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "ProfilesDirectory", directory) &&
+            RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, "DefaultUserProfile", name) && !name.empty()) {
+            AddTrailingBackslash(directory);
+            directory += name;
+        } else {
+            directory.clear();
+        }
+    }
+    if (directory.empty() || !IsOnLocalFixedDisk(directory)) return false;
+    profile = {std::string(), directory};
+    return true;
+}
+
 std::vector<UserHiveReport> ForEveryUserHive(const std::vector<UserProfile>& profiles, const UserHivePass& pass) {
     // Enabled once: they stay enabled for the rest of the run.
     EnableHivePrivileges();
@@ -181,7 +222,7 @@ std::vector<UserHiveReport> WriteEveryUserHiveDword(const std::vector<UserProfil
                                                     const std::string& keyPath, const std::string& valueName,
                                                     DWORD value) {
     std::vector<UserHiveReport> reports =
-        ForEveryUserHive(profiles, [&](HKEY hiveRoot) { return RegWriteDword(hiveRoot, keyPath, valueName, value); });
+        ForEveryUserHive(profiles, [&](HKEY hiveRoot) { return WriteHiveDword(hiveRoot, keyPath, valueName, value); });
     for (UserHiveReport& report : reports) report.value = valueName;
     return reports;
 }
@@ -193,7 +234,7 @@ UserHiveReport WriteUserHiveDword(const std::string& keyPath, const std::string&
 
 bool IsUserHiveFailure(UserHiveOutcome outcome) {
     return outcome == UserHiveOutcome::kNotLoaded || outcome == UserHiveOutcome::kMountTaken ||
-           outcome == UserHiveOutcome::kLeftLoaded;
+           outcome == UserHiveOutcome::kLeftLoaded || outcome == UserHiveOutcome::kLinkRefused;
 }
 
 std::string DescribeUserHive(const UserHiveReport& report) {
@@ -205,6 +246,9 @@ std::string DescribeUserHive(const UserHiveReport& report) {
         break;
     case UserHiveOutcome::kPassFailed:
         why = "could not be written";
+        break;
+    case UserHiveOutcome::kLinkRefused:
+        why = "not written: a key on the way in the user's hive is a registry link, which is never followed";
         break;
     case UserHiveOutcome::kPathTooLong:
         why = "not written: the path of NTUSER.DAT is too long";
@@ -223,7 +267,8 @@ std::string DescribeUserHive(const UserHiveReport& report) {
               " until Windows restarts, and the user's own logon cannot load it meanwhile";
         break;
     }
-    std::string text = report.value + " for user " + report.sid + " (" + report.directory + ") " + why;
+    const std::string who = report.sid.empty() ? " for the default profile" : " for user " + report.sid;
+    std::string text = report.value + who + " (" + report.directory + ") " + why;
     if (report.error != ERROR_SUCCESS) text += " (error " + IntToText(static_cast<int>(report.error)) + ")";
     return text + ".";
 }

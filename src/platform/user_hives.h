@@ -30,10 +30,18 @@ struct UserProfile {
 // "ProfileImagePath" is kept, empty.
 std::vector<UserProfile> ListProfileDirectories();
 
+// The default profile, which Windows copies into every profile it makes later:
+// ProfileList "Default" on Windows Vista and later, "ProfilesDirectory" and
+// "DefaultUserProfile" before; none on the Windows 95 family. Its SID is empty,
+// so the walker loads its NTUSER.DAT like a logged-off user's and never sends
+// it elsewhere. False when there is none on a local fixed disk.
+bool FindDefaultProfile(UserProfile& profile);
+
 // What became of one user for one pass.
 enum class UserHiveOutcome {
     kDone,         // the pass ran in the user's own hive
     kPassFailed,   // the hive was reached, but the pass could not write
+    kLinkRefused,  // a key on the way is a registry link the user could have made: not followed
     kPathTooLong,  // the hive file's path does not fit MAX_PATH
     kNoHiveFile,   // no NTUSER.DAT as a plain local file: loading would make a new, empty one
     kNotLoaded,    // not under HKEY_USERS, not the installing user's, and RegLoadKeyA refused it
@@ -55,9 +63,16 @@ std::string DescribeUserHive(const UserHiveReport& report);
 // value, or a hive left loaded.
 bool IsUserHiveFailure(UserHiveOutcome outcome);
 
-// What a pass does in one user's hive, given the key at its root; true when it
-// did it.
-using UserHivePass = std::function<bool(HKEY hiveRoot)>;
+// What a pass made of one hive: done or not, or a refusal with its reason.
+struct UserHivePassResult {
+    UserHivePassResult(bool done) : outcome(done ? UserHiveOutcome::kDone : UserHiveOutcome::kPassFailed) {}
+    UserHivePassResult(UserHiveOutcome why, LONG windowsError) : outcome(why), error(windowsError) {}
+    UserHiveOutcome outcome;
+    LONG error = ERROR_SUCCESS;
+};
+
+// What a pass does in one user's hive, given the key at its root.
+using UserHivePass = std::function<UserHivePassResult(HKEY hiveRoot)>;
 
 // The pass in each user's hive, in list order. A logged-on user's hive is used
 // where Windows loaded it; the others are loaded one at a time and unloaded
@@ -69,6 +84,8 @@ std::vector<UserHiveReport> ForEveryUserHive(const std::vector<UserProfile>& pro
 std::vector<UserHiveReport> WriteEveryUserHiveDword(const std::vector<UserProfile>& profiles,
                                                     const std::string& keyPath, const std::string& valueName,
                                                     DWORD value);
+// One REG_DWORD written below a hive's root, no registry link followed on the way.
+UserHivePassResult WriteHiveDword(HKEY hiveRoot, const std::string& keyPath, const std::string& valueName, DWORD value);
 // The same for one user.
 UserHiveReport WriteUserHiveDword(const std::string& keyPath, const std::string& valueName, DWORD value,
                                   const UserProfile& profile);

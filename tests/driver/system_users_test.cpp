@@ -143,6 +143,27 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
          {{"gina", 1}},
          {"S-1-5-21-1-2-3-1008", "qtxRegTempKey", "qtxRegTempKey"},
          true},
+        {"a registry link a user made where a value goes is refused, logged, and nothing lands in HKLM",
+         [&] {
+             AddUser("bob", true);
+             AddUser("carol", false);
+             m.AddRegistryLink(HKEY_USERS, std::string(kUsers.at("bob").first) + "\\" + kInternetSettings,
+                               "\\Registry\\Machine\\Software\\Planted", View::k64);
+             // Made in her file while it was mounted for her logon.
+             m.Mount(HKEY_USERS, "carol", HiveFile("carol"));
+             m.AddRegistryLink(HKEY_USERS, "carol\\Software\\MIT", "\\Registry\\Machine\\Software\\Planted");
+             m.RootKey(HKEY_USERS).subkeys.erase("carol");
+         },
+         {{"bob", 1}, {"carol", 2}},
+         {"registry link", "registry link", "registry link"}},
+        {"the default profile's hive gets the values for accounts made later, loaded as a logged-off user's",
+         [&] {
+             AddUser("bob", true);
+             m.SetString(HKEY_LOCAL_MACHINE, kProfileList, "Default", "%SystemDrive%\\Users\\Default", View::k64,
+                         REG_EXPAND_SZ);
+             m.AddHiveFile(HiveFile("Default"));
+         },
+         {{"bob", 3}, {"Default", 3}}},
         {"the SSPI line is decided by each profile's owner",
          [&] {
              for (const char* name : {"alice", "bob"}) {
@@ -162,6 +183,7 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
         if (m.runningAsSystem) EXPECT_EQ(Values(currentUser), 0) << row.what;  // SYSTEM's own settings
         EXPECT_FALSE(m.FindFile(HiveFile("frank"))) << row.what;
         EXPECT_EQ(m.FindKey(HKEY_LOCAL_MACHINE, "qtxRegTempKey") != nullptr, row.mountLeft) << row.what;
+        EXPECT_EQ(m.FindKey(HKEY_LOCAL_MACHINE, "Software\\Planted", View::k64), nullptr) << row.what;
         ASSERT_EQ(LogCount(), row.logged.size()) << row.what;
         for (size_t i = 0; i < row.logged.size(); ++i)
             EXPECT_NE(LogEntry(std::to_string(i)).value_or("").find(row.logged[i]), std::string::npos)

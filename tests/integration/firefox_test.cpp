@@ -390,6 +390,12 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     const std::vector<std::string> refused = {"\\\\labhost\\share\\x\\prefs.js", "\\\\?\\C:\\Long\\prefs.js",
                                               "\\\\.\\C:\\Device\\prefs.js", "E:\\stick\\prefs.js",
                                               "H:\\net\\prefs.js"};
+    // Local folders outside her profile that are not hers (another user's, Program Files, a prefs.js
+    // an administrator made in her folder): never read or written.
+    AddUser("S-1-5-21-1-2-3-1004", "C:\\Documents and Settings\\bob");
+    const std::vector<std::string> notHers = {"C:\\Documents and Settings\\bob\\ff\\prefs.js",
+                                              "C:\\Program Files\\Mozilla Firefox\\p\\prefs.js",
+                                              "C:\\Mixed\\p\\prefs.js"};
     m.AddFile(ini,
               "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/rel.default\r\n"
               "[Profile1]\r\nIsRelative=1\r\nPath=Profiles/noprefs\r\n"
@@ -403,21 +409,36 @@ TEST_F(FirefoxTest, ProfilePathForms) {
               "[Profile9]\r\nIsRelative=0\r\nPath=C:\\Local Profiles\\last\r\n"
               "[Profile10]\r\nPath=C:\\..\\above\r\n"
               "[Profile11]\r\nPath=" +
-                  longFolder + "\r\n");
+                  longFolder +
+                  "\r\n"
+                  "[Profile12]\r\nPath=C:\\Documents and Settings\\bob\\ff\r\n"
+                  "[Profile13]\r\nPath=C:\\Program Files\\Mozilla Firefox\\p\r\n"
+                  "[Profile14]\r\nPath=C:\\Mixed\\p\r\n");
     const std::string last = "C:\\Local Profiles\\last\\prefs.js";
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) m.AddFile(p, "");
     for (const std::string& p : refused) m.AddFile(p, "theirs");
+    for (const std::string& p : notHers) m.AddFile(p, "theirs");
+    // Her own folders elsewhere: she made them, she owns them.
+    for (const std::string& p : {absolute, last, notHers[2]}) {
+        m.FindFile(p)->owner = p == notHers[2] ? "" : "S-1-5-21-1-2-3-1003";
+        m.FindFile(p.substr(0, p.rfind('\\')))->owner = "S-1-5-21-1-2-3-1003";
+    }
     m.AddDirectory(std::string(kFirefox) + "\\Profiles\\noprefs");
     std::map<std::string, Why> expected = {{missing, Why::kNoPrefsFile}};
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
         expected[p] = Why::kRewritten;
     for (const std::string& p : refused) expected[p] = Why::kNotOnLocalDisk;
+    for (const std::string& p : notHers) expected[p] = Why::kNotUsersOwn;
     expected["C:\\..\\above\\prefs.js"] = Why::kPathUnusable;
     expected[longFolder + "\\prefs.js"] = Why::kPathTooLong;
     EXPECT_EQ(Configure(), expected);
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
         EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << p;
     for (const std::string& p : refused) {
+        EXPECT_EQ(Data(p), "theirs") << p;
+        EXPECT_FALSE(m.FindFile(p + ".BACKUP")) << p;
+    }
+    for (const std::string& p : notHers) {
         EXPECT_EQ(Data(p), "theirs") << p;
         EXPECT_FALSE(m.FindFile(p + ".BACKUP")) << p;
     }
@@ -448,6 +469,7 @@ TEST_F(FirefoxTest, UsersWithoutProfilesIniOrWithUnsafeFoldersAreSkippedOthersGo
     EXPECT_EQ(Data(elsewhere + "\\Profiles\\abc.default\\prefs.js"), "theirs");
     EXPECT_FALSE(m.FindFile(elsewhere + "\\Profiles\\abc.default\\prefs.js.BACKUP"));
     EXPECT_EQ(Data(kPrefs), CrLf(kDefault + kSspi));
+    EXPECT_EQ(m.linksFollowed, std::vector<std::string>{});  // not even to see whether profiles.ini is there
 }
 
 TEST_F(FirefoxTest, JunctionsOnTheWayToAProfileAreRefused) {
@@ -463,6 +485,7 @@ TEST_F(FirefoxTest, JunctionsOnTheWayToAProfileAreRefused) {
     EXPECT_EQ(Configure(), (std::map<std::string, Why>{{kPrefs, Why::kUnsafeFolder}, {ok, Why::kRewritten}}));
     EXPECT_EQ(Data(elsewhere + "\\abc.default\\prefs.js"), "theirs");
     EXPECT_EQ(Data(ok), CrLf(kDefault + kSspi));
+    EXPECT_EQ(m.linksFollowed, std::vector<std::string>{});  // not even to see whether prefs.js is there
 }
 
 // ---- each Windows's profile layout -------------------------------------------------

@@ -1,6 +1,7 @@
-// The logged-on user's name (mpr.dll) and account lookup (advapi32).
+// The logged-on user's name (mpr.dll), account lookup and file owners (advapi32).
 #include <windows.h>
 #include <winnetwk.h>
+#include <aclapi.h>
 #include "internals.h"
 
 #include <cstdlib>
@@ -152,4 +153,45 @@ DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
     }
     if (lpdwProcessId) *lpdwProcessId = Machine::kShellPid;
     return Machine::kShellPid + 4;
+}
+
+// ---- owners of files ----------------------------------------------------------
+
+namespace {
+
+// The SID a file's owner has when no test set one: the user whose profile
+// folder holds it (she made it there), else Administrators.
+std::string DefaultOwner(Machine& m, const std::string& path) {
+    const std::string list = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    for (winsim::View view : {winsim::View::k32, winsim::View::k64}) {
+        winsim::RegKey* profiles = m.FindKey(HKEY_LOCAL_MACHINE, list, view);
+        if (!profiles) continue;
+        for (auto& [sid, key] : profiles->subkeys) {
+            winsim::RegValue* folder = key->find("ProfileImagePath");
+            const std::string prefix = folder ? winsim::UpperAscii(folder->text()) + "\\" : std::string();
+            if (folder && !folder->text().empty() && winsim::UpperAscii(path).rfind(prefix, 0) == 0) return sid;
+        }
+    }
+    return "S-1-5-32-544";
+}
+
+}  // namespace
+
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
+                             PSID* ppsidOwner, PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
+    Machine& m = winsim::Call("GetSecurityInfo");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(handle, "file");
+    if (ObjectType != SE_FILE_OBJECT || !h) return ERROR_INVALID_HANDLE;
+    if (!(h->fileAccess & (READ_CONTROL | GENERIC_READ | GENERIC_ALL))) return ERROR_ACCESS_DENIED;
+    if (!(SecurityInfo & OWNER_SECURITY_INFORMATION) || !ppsidOwner || !ppSecurityDescriptor)
+        return ERROR_INVALID_PARAMETER;
+    winsim::FileEntry* e = m.FindFile(h->filePath);
+    if (!e) return ERROR_FILE_NOT_FOUND;
+    const std::vector<BYTE> sid = SidBytes(e->owner.empty() ? DefaultOwner(m, e->path) : e->owner);
+    void* block = std::malloc(sid.size());
+    std::memcpy(block, sid.data(), sid.size());
+    m.localAllocations.insert(block);
+    *ppsidOwner = block;
+    *ppSecurityDescriptor = block;
+    return ERROR_SUCCESS;
 }

@@ -40,6 +40,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
         return INVALID_HANDLE_VALUE;
     }
     std::string dir = path.substr(0, slash), pattern = path.substr(slash + 1);
+    m.NoteLinksFollowed(path);
     winsim::Handle h;
     h.kind = "find";
     if (!HasWildcards(pattern)) {
@@ -127,6 +128,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     Machine& m = winsim::Call("CreateFileA");
+    m.NoteLinksFollowed(lpFileName ? lpFileName : "");
     std::string path = m.RealPath(lpFileName ? lpFileName : "");
     FileEntry* e = m.FindFile(path);
     auto fail = [&](DWORD error) {

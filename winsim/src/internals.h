@@ -64,8 +64,9 @@ struct Internals {
     HKEY NewKeyHandle(std::shared_ptr<RegKey> key, bool view64, bool writable);
     Handle* GetKeyHandle(HKEY h);
 
+    // Links on the way are followed; the last key too unless openLink (REG_OPTION_OPEN_LINK).
     std::shared_ptr<RegKey> ResolveKey(HKEY root, const std::string& path, bool view64, bool create, LONG* error,
-                                       DWORD* disposition = nullptr);
+                                       DWORD* disposition = nullptr, bool openLink = false, int hops = 0);
     bool ResolveView64(REGSAM sam) const;                           // which view a registry access reaches
     int OpenKeysInside(const std::shared_ptr<RegKey>& tree) const;  // open key handles into this tree
 

@@ -4,6 +4,7 @@
 // and SetDefaultDllDirectories make to it, LoadLibraryExA's flags, and the
 // system folder's own libraries. Every request is recorded with its flags.
 #include <windows.h>
+#include <aclapi.h>
 #include <tlhelp32.h>
 #include <msi.h>
 #include <psapi.h>
@@ -192,6 +193,7 @@ void Libraries::AddSystemLibraries() {
                                        {"GetUserObjectInformationA", Export(&::GetUserObjectInformationA)},
                                        {"GetShellWindow", Export(&::GetShellWindow)},
                                        {"GetWindowThreadProcessId", Export(&::GetWindowThreadProcessId)}});
+    AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
                                     {"WNetCancelConnection2A", Export(&::WNetCancelConnection2A)}});
@@ -247,11 +249,12 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     Machine& m = winsim::Call("GetModuleHandleA");
     std::string name = lpModuleName ? lpModuleName : "";
     if (name.find('.') == std::string::npos) name += ".dll";
-    // kernel32.dll is in every process, user32.dll in this one (it imports it);
+    // kernel32.dll is in every process, user32.dll and advapi32.dll in this one (it imports them);
     // anything else must have been loaded.
     const std::string upper = winsim::UpperAscii(name);
-    std::string path =
-        upper == "KERNEL32.DLL" || upper == "USER32.DLL" ? m.systemDirectory + "\\" + name : m.LoadedModule(name);
+    std::string path = upper == "KERNEL32.DLL" || upper == "USER32.DLL" || upper == "ADVAPI32.DLL"
+                           ? m.systemDirectory + "\\" + name
+                           : m.LoadedModule(name);
     if (path.empty()) {
         m.lastError = ERROR_MOD_NOT_FOUND;
         return nullptr;

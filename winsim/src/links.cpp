@@ -39,6 +39,10 @@ std::string FileSystem::RealPath(const std::string& path) {
     return resolved + "\\" + p.substr(last + 1);
 }
 
+void FileSystem::NoteLinksFollowed(const std::string& path) {
+    if (UpperAscii(RealPath(path)) != UpperAscii(WithoutTrailingBackslashes(path))) linksFollowed.push_back(path);
+}
+
 void FileSystem::AddLink(const std::string& path, const std::string& target) {
     AddFile(path, "", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE);
     FindFile(path)->linkTarget = target;

@@ -49,8 +49,28 @@ bool Internals::ResolveView64(REGSAM sam) const {
     return (sam & KEY_WOW64_64KEY) != 0;
 }
 
+namespace {
+
+// The target a link key names, as a root and a path below it; false when it is not a link.
+bool LinkTarget(const RegKey& key, HKEY& root, std::string& path) {
+    if (!key.link) return false;
+    const RegValue* v = const_cast<RegKey&>(key).find("SymbolicLinkValue");
+    if (!v || v->type != REG_LINK) return false;
+    std::string target;  // UTF-16 without terminator; the tests use ASCII names
+    for (size_t i = 0; i + 1 < v->data.size(); i += 2) target += static_cast<char>(v->data[i]);
+    for (auto [prefix, hive] : {std::pair("\\REGISTRY\\MACHINE", HKEY_LOCAL_MACHINE), {"\\REGISTRY\\USER", HKEY_USERS}})
+        if (UpperAscii(target).rfind(prefix, 0) == 0) {
+            root = hive;
+            path = target.substr(std::string(prefix).size());
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
 std::shared_ptr<RegKey> Internals::ResolveKey(HKEY root, const std::string& path, bool view64, bool create, LONG* error,
-                                              DWORD* disposition) {
+                                              DWORD* disposition, bool openLink, int hops) {
     std::shared_ptr<RegKey> key;
     bool predefined = roots.count(root) != 0;
     std::string native = path;
@@ -70,7 +90,9 @@ std::shared_ptr<RegKey> Internals::ResolveKey(HKEY root, const std::string& path
         return nullptr;
     }
     if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
-    for (auto& part : SplitPath(native)) {
+    const auto parts = SplitPath(native);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
         auto it = key->subkeys.find(part);
         if (it == key->subkeys.end()) {
             if (!create) {
@@ -87,9 +109,29 @@ std::shared_ptr<RegKey> Internals::ResolveKey(HKEY root, const std::string& path
             if (disposition) *disposition = REG_CREATED_NEW_KEY;
         }
         key = it->second;
+        // Windows follows a link wherever it stands on the way; only the last key
+        // is opened as it is, and only when asked.
+        HKEY targetRoot;
+        std::string target;
+        if ((i + 1 < parts.size() || !openLink) && LinkTarget(*key, targetRoot, target)) {
+            for (size_t j = i + 1; j < parts.size(); ++j) target += "\\" + parts[j];
+            if (hops > 16) {
+                *error = ERROR_CANTOPEN;
+                return nullptr;
+            }
+            // A native path: no view is applied to it.
+            return ResolveKey(targetRoot, target, true, create, error, disposition, openLink, hops + 1);
+        }
     }
     *error = ERROR_SUCCESS;
     return key;
+}
+
+void Registry::AddRegistryLink(HKEY root, const std::string& path, const std::string& target, View view) {
+    std::vector<BYTE> data;
+    for (char c : target) data.insert(data.end(), {static_cast<BYTE>(c), 0});
+    SetBinary(root, path, "SymbolicLinkValue", REG_LINK, data, view);
+    CreateKey(root, path, view).link = true;
 }
 
 RegKey* Registry::FindKey(HKEY root, const std::string& path, View view) {
@@ -222,13 +264,14 @@ bool WritableHandle(Machine& m, HKEY key) {
 
 }  // namespace
 
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
     Machine& m = winsim::Call("RegOpenKeyExA");
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     LONG error;
     bool view64 = winsim::Inside(m).ResolveView64(samDesired);
-    auto key = winsim::Inside(m).ResolveKey(hKey, lpSubKey ? lpSubKey : "", view64, false, &error);
+    auto key = winsim::Inside(m).ResolveKey(hKey, lpSubKey ? lpSubKey : "", view64, false, &error, nullptr,
+                                            (ulOptions & REG_OPTION_OPEN_LINK) != 0);
     if (!key) return error;
     bool wantsWrite = (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
     if (key->denyRead || (wantsWrite && key->denyWrite)) return ERROR_ACCESS_DENIED;
@@ -236,7 +279,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, REGSAM samDesired,
                             const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
     Machine& m = winsim::Call("RegCreateKeyExA");
     if (!phkResult) return ERROR_INVALID_PARAMETER;
@@ -248,6 +291,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     auto key = winsim::Inside(m).ResolveKey(hKey, lpSubKey ? lpSubKey : "", view64, true, &error, &disposition);
     if (!key) return error;
     if (key->denyWrite && (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
+    if (disposition == REG_CREATED_NEW_KEY && (dwOptions & REG_OPTION_CREATE_LINK)) key->link = true;
     if (lpdwDisposition) *lpdwDisposition = disposition;
     *phkResult = winsim::Inside(m).NewKeyHandle(key, view64, (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0);
     return ERROR_SUCCESS;

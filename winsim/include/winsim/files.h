@@ -31,6 +31,9 @@ struct FileEntry {
     // A compatibility junction of Windows Vista and later: its own access list
     // denies Everyone "list folder / read data" on it, followed or not.
     bool denyListRead = false;
+    // The owner's SID; empty: the user whose profile folder (ProfileList) holds
+    // it, else Administrators (S-1-5-32-544), as for what an administrator makes.
+    std::string owner;
 };
 
 class FileSystem {
@@ -70,6 +73,10 @@ public:
     void AddNt6ProfilesFolder(const std::string& profilesFolder = "C:\\Users");
     void AddNt6Profile(const std::string& profileDirectory);
     std::vector<std::string> deniedOpens;  // opens refused by a junction's deny entry, in order
+    // Paths a search or an open reached through a link on the way (to a share, it
+    // would have authenticated there), in order.
+    std::vector<std::string> linksFollowed;
+    void NoteLinksFollowed(const std::string& path);
     // How many names the file at path has (1 for a plain file, 0 when absent).
     int LinkCount(const std::string& path);
     // The path with every link on the way to its last part followed (the last part stays as it is).

@@ -28,6 +28,7 @@ struct RegKey {
     bool denyRead = false;                                               // opening fails with ERROR_ACCESS_DENIED
     bool denyWrite = false;  // opening for writing, creating below and setting fail with ERROR_ACCESS_DENIED
     bool deleted = false;
+    bool link = false;  // made with REG_OPTION_CREATE_LINK: its "SymbolicLinkValue" (REG_LINK) names the target
     // A hive's root: this many unloads are refused, as Windows refuses them while
     // another process (a virus scanner, say) holds a key below the mount.
     int unloadRefusals = 0;
@@ -60,6 +61,8 @@ public:
     std::string GetString(HKEY root, const std::string& path, const std::string& name, View view = View::k32);
     DWORD GetDword(HKEY root, const std::string& path, const std::string& name, View view = View::k32);
     RegKey& RootKey(HKEY root);
+    // A registry link at root\path to a native path (\Registry\Machine\Software\X or \Registry\User\...).
+    void AddRegistryLink(HKEY root, const std::string& path, const std::string& target, View view = View::k32);
 
     // ---- user hives --------------------------------------------------------
     // An NTUSER.DAT file with the keys it holds. A hive in use (the logged-on
