@@ -191,6 +191,14 @@ TEST_F(PrincipalTest, KclntFailures) {
              t.InstallKclnt("");
              g_kclnt.unterminated = true;
          }},
+        {"only in PATH folders on a removable and a network drive",
+         [](IdentityTest& t, Machine& m) {
+             m.drives['E'] = {DRIVE_REMOVABLE, ""};
+             m.drives['H'] = {DRIVE_REMOTE, "\\\\labhost\\home"};
+             m.SetEnv("PATH", "E:\\Kerberos;H:\\Kerberos");
+             t.InstallKclnt("alice", "E:\\Kerberos");
+             t.InstallKclnt("alice", "H:\\Kerberos");
+         }},
     };
     for (const Case& c : cases) {
         g_kclnt = KclntAnswer{};
