@@ -44,7 +44,7 @@ TEST_F(PackageTest, UserInterfaceLevelFollowsTheFlags) {
         int level;
     } cases[] = {
         // Windows Installer's own numbers, not the headers' names for them.
-        {{true, true, false}, 2},  // INSTALLUILEVEL_NONE
+        {{true, true, false}, 2},    // INSTALLUILEVEL_NONE
         {{true, false, false}, 67},  // INSTALLUILEVEL_BASIC | INSTALLUILEVEL_PROGRESSONLY
         {{false, false, false}, 5},  // INSTALLUILEVEL_FULL
     };

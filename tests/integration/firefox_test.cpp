@@ -608,8 +608,8 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
          [&] {
              // 26 + 182 characters of profile folder, and 46 below it to profiles.ini.
              for (const char* name : {"a", "b"}) {
-                 const std::string directory = "C:\\Documents and Settings\\" + std::string(182, name[0]) +
-                                               (name[0] == 'b' ? "b" : "");
+                 const std::string directory =
+                     "C:\\Documents and Settings\\" + std::string(182, name[0]) + (name[0] == 'b' ? "b" : "");
                  const std::string ini = directory + "\\Application Data\\Mozilla\\Firefox\\profiles.ini";
                  user(directory);
                  m.AddFile(ini, std::string("[Profile0]\r\nPath=C:\\Ini Limit\\") + name + "\r\n");

@@ -122,7 +122,8 @@ TEST_F(FileOpsTest, WininitThatCannotBeWrittenIsReported) {
         {"cannot be created", [&] { m.windowsDirectory = "C:\\NoSuchFolder"; }},
         {"read-only", [&] { m.AddFile(kWininit, "[rename]\r\n", FILE_ATTRIBUTE_READONLY); }},
         {"disk full", [&] { m.diskSpace = 4; }},
-        {"flush fails on appending", [&] {
+        {"flush fails on appending",
+         [&] {
              m.AddFile(kWininit, "[rename]\r\n");
              m.flushFails = true;
          }},
