@@ -63,6 +63,16 @@ TEST(SwitchesTest, FoundAnywhereInAnyCase) {
 
 TEST_F(RunTest, FirstInstallationOnXp) {
     AddKerberosPackage();
+    // The credential manager reads its defaults as it starts: they are there by then.
+    std::vector<std::string> seenAtStart;
+    auto install = m.Packages()[kPackagePath].install;
+    m.Packages()[kPackagePath].install = [&, install] {
+        install();
+        m.Programs()[kNetIdMgrPath].run = [&](const winsim::ProcessStart&) {
+            if (const winsim::RegKey* key = m.FindKey(HKEY_CURRENT_USER, kCredWindow))
+                for (auto& v : key->values) seenAtStart.push_back(v.name);
+        };
+    };
     m.Answer(kConfirm, IDYES);
     EXPECT_EQ(Run(""), kExitCompleted);
 
@@ -77,6 +87,7 @@ TEST_F(RunTest, FirstInstallationOnXp) {
     std::vector<std::string> order;
     for (auto& v : m.FindKey(HKEY_CURRENT_USER, kCredWindow)->values) order.push_back(v.name);
     EXPECT_EQ(order, (std::vector<std::string>{"AutoInit", "NotificationAction", "DefaultWindowMode"}));
+    EXPECT_EQ(seenAtStart, order);
 
     ASSERT_EQ(m.started.size(), 1u);
     const winsim::ProcessStart& s = m.started[0];

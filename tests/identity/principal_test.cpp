@@ -52,6 +52,7 @@ TEST_F(PrincipalTest, KlistOutputParsing) {
         const char* what;
         std::string output;
         std::string expected;
+        std::string lastOutput = "";  // printed as klist.exe ends
     } cases[] = {
         {"a realm", "Ticket cache: API:x\r\nDefault principal: alice@HALVERN.EDU\r\n\r\n", "alice"},
         {"spaces around", "Default principal:    alice@HALVERN.EDU   \r\n", "alice"},
@@ -76,9 +77,12 @@ TEST_F(PrincipalTest, KlistOutputParsing) {
         {"1 MB, principal beyond what is kept", mega + "Default principal: frank@X\r\n", ""},
         // A line cut at the limit is dropped whole, never read as a shorter name.
         {"name cut at the limit", std::string(65536 - 24, ' ') + "\nDefault principal: gr" + "aceful@X\r\n", ""},
+        {"principal printed as it ends", "Ticket cache: API:x\r\n", "heidi", "Default principal: heidi@X\r\n"},
     };
     ForEachRow(cases, [&](const Case& c) {
-        InstallKlist(c.output);
+        winsim::Program klist;
+        klist.lastOutput = c.lastOutput;
+        InstallKlist(c.output, klist);
         std::string name = "stale";
         EXPECT_TRUE(GetKlistPrincipalName(name)) << c.what;
         EXPECT_EQ(name, c.expected) << c.what;
@@ -186,6 +190,14 @@ TEST_F(PrincipalTest, KclntFailures) {
          [](IdentityTest& t, Machine&) {
              t.InstallKclnt("");
              g_kclnt.unterminated = true;
+         }},
+        {"only in PATH folders on a removable and a network drive",
+         [](IdentityTest& t, Machine& m) {
+             m.drives['E'] = {DRIVE_REMOVABLE, ""};
+             m.drives['H'] = {DRIVE_REMOTE, "\\\\labhost\\home"};
+             m.SetEnv("PATH", "E:\\Kerberos;H:\\Kerberos");
+             t.InstallKclnt("alice", "E:\\Kerberos");
+             t.InstallKclnt("alice", "H:\\Kerberos");
          }},
     };
     for (const Case& c : cases) {

@@ -1,5 +1,6 @@
 #include "integration/firefox.h"
 #include "integration/firefox_prefs_text.h"
+#include "platform/handles.h"
 
 #include "support/machine_fixture.h"
 
@@ -105,6 +106,7 @@ TEST_F(FirefoxTest, MergeOfLinesInFirefoxsOwnForm) {
         {"the default line read back", kDefault, kDefault},
         {"the default line without its line end", kTrusted + D + "\");", kTrusted + D + "\");"},
         {"the default line in capitals", Upper(kDefault), Upper(kDefault)},
+        {"an escaped quote in the list", kTrusted + "a\\\"b\");\n", kTrusted + "a\\\"b, " + D + "\");\n"},
     };
     for (const Case& c : cases) {
         const std::string& expected = c.expected;
@@ -337,6 +339,17 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
              m.AddJunction(profile, elsewhere);
          },
          Why::kUnsafeFolder},
+        // Windows keeps the name while the installer's handle refuses delete
+        // sharing; the copy back still makes sure it writes the file it read.
+        {"prefs.js replaced between the first open and the copy back",
+         [&] {
+             m.onFileClosed = [&](const std::string& path) {
+                 if (path != backup) return;
+                 m.RemoveFile(prefs);
+                 m.AddFile(prefs, "mine\n");
+             };
+         },
+         Why::kCopyBackFailed},
     };
     ForEachRow(cases, [&](const Case& c) {
         m.AddFile(kVictim, "victim");
@@ -372,6 +385,23 @@ TEST_F(FirefoxTest, ProfilesAreFoundThroughProfilesIni) {
     EXPECT_EQ(Data(kPrefs), CrLf(kDefault + kSspi));
     // Section 1 is missing, so section 2 is never read.
     EXPECT_EQ(Data(std::string(kFirefox) + "\\Profiles\\two\\prefs.js"), "");
+
+    // While a profile is rewritten, the folders on the way to it can be neither
+    // renamed nor deleted: an open for DELETE, as either needs, is refused.
+    const std::vector<std::string> onTheWay = {std::string(kFirefox), std::string(kFirefox) + "\\Profiles",
+                                               std::string(kFirefox) + "\\Profiles\\abc.default"};
+    std::vector<std::string> refused;
+    m.onFileClosed = [&](const std::string& path) {
+        if (path != std::string(kPrefs) + ".BACKUP") return;
+        for (const std::string& folder : onTheWay) {
+            FileHandle other(CreateFileA(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            if (!other && GetLastError() == ERROR_SHARING_VIOLATION) refused.push_back(folder);
+        }
+    };
+    m.RemoveFile(std::string(kPrefs) + ".BACKUP");
+    EXPECT_EQ(Configure(), (std::map<std::string, Why>{{kPrefs, Why::kRewritten}}));
+    EXPECT_EQ(refused, onTheWay);
 }
 
 TEST_F(FirefoxTest, ProfilePathForms) {
@@ -383,6 +413,15 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     const std::string missing = std::string(kFirefox) + "\\Profiles\\noprefs\\prefs.js";
     // Its prefs.js fits 260 characters, its backup's name does not.
     const std::string longFolder = "C:\\" + std::string(245, 'p');
+    // Paths of 260 and 258 characters: the first does not fit the 260 bytes
+    // read with its terminator (cut, it names "cut"), the second does.
+    auto dots = [](size_t n) {
+        std::string out;
+        while (n--) out += ".\\";
+        return out;
+    };
+    const std::string cutPath = "C:\\Local Profiles\\" + dots(119) + "cut0";
+    const std::string fitPath = "C:\\Local Profiles\\" + dots(118) + "fits";
     m.drives['D'] = {DRIVE_FIXED, ""};
     m.drives['E'] = {DRIVE_REMOVABLE, ""};
     m.drives['H'] = {DRIVE_REMOTE, "\\\\labhost\\home"};
@@ -409,29 +448,33 @@ TEST_F(FirefoxTest, ProfilePathForms) {
               "[Profile9]\r\nIsRelative=0\r\nPath=C:\\Local Profiles\\last\r\n"
               "[Profile10]\r\nPath=C:\\..\\above\r\n"
               "[Profile11]\r\nPath=" +
-                  longFolder +
+                  longFolder + "\r\n[Profile12]\r\nPath=" + cutPath + "\r\n[Profile13]\r\nPath=" + fitPath +
                   "\r\n"
-                  "[Profile12]\r\nPath=C:\\Documents and Settings\\bob\\ff\r\n"
-                  "[Profile13]\r\nPath=C:\\Program Files\\Mozilla Firefox\\p\r\n"
-                  "[Profile14]\r\nPath=C:\\Mixed\\p\r\n");
+                  "[Profile14]\r\nPath=C:\\Documents and Settings\\bob\\ff\r\n"
+                  "[Profile15]\r\nPath=C:\\Program Files\\Mozilla Firefox\\p\r\n"
+                  "[Profile16]\r\nPath=C:\\Mixed\\p\r\n");
     const std::string last = "C:\\Local Profiles\\last\\prefs.js";
-    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last}) m.AddFile(p, "");
+    const std::string fits = "C:\\Local Profiles\\fits\\prefs.js";
+    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last, fits}) m.AddFile(p, "");
+    m.AddFile("C:\\Local Profiles\\cut\\prefs.js", "");
     for (const std::string& p : refused) m.AddFile(p, "theirs");
     for (const std::string& p : notHers) m.AddFile(p, "theirs");
     // Her own folders elsewhere: she made them, she owns them.
-    for (const std::string& p : {absolute, last, notHers[2]}) {
+    for (const std::string& p : {absolute, last, fits, notHers[2]}) {
         m.FindFile(p)->owner = p == notHers[2] ? "" : "S-1-5-21-1-2-3-1003";
         m.FindFile(p.substr(0, p.rfind('\\')))->owner = "S-1-5-21-1-2-3-1003";
     }
     m.AddDirectory(std::string(kFirefox) + "\\Profiles\\noprefs");
     std::map<std::string, Why> expected = {{missing, Why::kNoPrefsFile}};
-    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
+    for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last, fits})
         expected[p] = Why::kRewritten;
     for (const std::string& p : refused) expected[p] = Why::kNotOnLocalDisk;
     for (const std::string& p : notHers) expected[p] = Why::kNotUsersOwn;
     expected["C:\\..\\above\\prefs.js"] = Why::kPathUnusable;
     expected[longFolder + "\\prefs.js"] = Why::kPathTooLong;
+    expected[cutPath.substr(0, MAX_PATH - 1)] = Why::kPathTooLong;
     EXPECT_EQ(Configure(), expected);
+    EXPECT_EQ(Data("C:\\Local Profiles\\cut\\prefs.js"), "");
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last})
         EXPECT_EQ(Data(p), CrLf(kDefault + kSspi)) << p;
     for (const std::string& p : refused) {
@@ -583,6 +626,23 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
                                       "C:\\Users\\lee\\AppData\\Local\\Application Data\\Firefox\\q\\prefs.js",
                                       "C:\\Users\\ann\\Application Data\\Mozilla\\Firefox\\Profiles\\r\\prefs.js"})
                  leftAlone(path, Why::kUnsafeFolder);
+         }},
+        {"a profiles.ini path of 254 characters is read, one of 255 is not", 5, 1, 2600,
+         [&] {
+             // 26 + 182 characters of profile folder, and 46 below it to profiles.ini.
+             for (const char* name : {"a", "b"}) {
+                 const std::string directory =
+                     "C:\\Documents and Settings\\" + std::string(182, name[0]) + (name[0] == 'b' ? "b" : "");
+                 const std::string ini = directory + "\\Application Data\\Mozilla\\Firefox\\profiles.ini";
+                 user(directory);
+                 m.AddFile(ini, std::string("[Profile0]\r\nPath=C:\\Ini Limit\\") + name + "\r\n");
+                 prefs(std::string("C:\\Ini Limit\\") + name + "\\prefs.js", name[0] == 'a');
+                 // Her own folder outside her profile: she made it, she owns it.
+                 const std::string hers = "S-1-5-21-1-2-3-" + std::to_string(nextSid - 1);
+                 m.FindFile(std::string("C:\\Ini Limit\\") + name + "\\prefs.js")->owner = hers;
+                 m.FindFile(std::string("C:\\Ini Limit\\") + name)->owner = hers;
+                 if (name[0] == 'b') leftAlone(ini, Why::kPathTooLong);
+             }
          }},
     };
     ForEachRow(cases, [&](const Case& c) {

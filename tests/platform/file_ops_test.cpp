@@ -97,6 +97,11 @@ TEST_F(FileOpsTest, Windows95FamilyAppendsToAnExistingWininit) {
     EXPECT_TRUE(deferred);
     EXPECT_EQ(m.FindFile(kWininit)->data,
               "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\nNUL=C:\\Gone\\file.txt\r\n");
+    // An entry of 259 characters still fits the line.
+    const std::string longest = "C:\\" + std::string(MAX_PATH - 8, 'x');
+    EXPECT_TRUE(ScheduleDeleteAtRestart(longest, error));
+    EXPECT_EQ(m.FindFile(kWininit)->data.substr(m.FindFile(kWininit)->data.size() - longest.size() - 6),
+              "NUL=" + longest + "\r\n");
 }
 
 TEST_F(FileOpsTest, WininitWhoseLastLineHasNoLineEndIsEndedFirst) {
@@ -112,18 +117,27 @@ TEST_F(FileOpsTest, WininitThatCannotBeWrittenIsReported) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
+        std::string path = "C:\\Data\\x.txt";
     } cases[] = {
         {"cannot be created", [&] { m.windowsDirectory = "C:\\NoSuchFolder"; }},
         {"read-only", [&] { m.AddFile(kWininit, "[rename]\r\n", FILE_ATTRIBUTE_READONLY); }},
         {"disk full", [&] { m.diskSpace = 4; }},
+        {"flush fails on appending",
+         [&] {
+             m.AddFile(kWininit, "[rename]\r\n");
+             m.flushFails = true;
+         }},
+        // "NUL=" and the path make 260 characters: one more than the line Windows reads.
+        {"entry one character too long", [] {}, "C:\\" + std::string(MAX_PATH - 7, 'x')},
     };
     for (const Case& c : cases) {
         c.arrange();
         std::string error;
-        EXPECT_FALSE(ScheduleDeleteAtRestart("C:\\Data\\x.txt", error)) << c.what;
+        EXPECT_FALSE(ScheduleDeleteAtRestart(c.path, error)) << c.what;
         EXPECT_EQ(error, "Unable to write to file: " + m.windowsDirectory + "\\WININIT.INI to WININIT.INI") << c.what;
         m.windowsDirectory = "C:\\WINDOWS";
         m.diskSpace = -1;
+        m.flushFails = false;
         m.RemoveFile(kWininit);
     }
 }

@@ -35,6 +35,7 @@ TEST_F(LaunchTest, FailureTextIsOneLine) {
     m.AddProgram("C:\\Tools\\denied.exe", {0, ERROR_ACCESS_DENIED});
     m.AddProgram("C:\\Tools\\odd.exe", {0, 1234});
     m.AddProgram("C:\\Tools\\hresult.exe", {0, 0x80070005u});
+    m.AddProgram(m.currentDirectory + "\\Tools\\setup.exe");  // Windows would start it from the current folder
     struct Case {
         std::string command, expected;
     } cases[] = {
@@ -45,6 +46,8 @@ TEST_F(LaunchTest, FailureTextIsOneLine) {
         {"C:\\Tools\\odd.exe", "Unable to run the program: C:\\Tools\\odd.exe Error Message: 1234"},
         {"C:\\Tools\\hresult.exe", "Unable to run the program: C:\\Tools\\hresult.exe Error Message: -2147024891"},
         {"", "Unable to run the program:  Error Message: The system cannot find the file specified."},
+        {"Tools\\setup.exe /q",
+         "Unable to run the program: Tools\\setup.exe /q Error Message: The system cannot find the file specified."},
     };
     for (const Case& c : cases) {
         std::string error;

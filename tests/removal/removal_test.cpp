@@ -97,6 +97,13 @@ TEST_F(RemovalTest, BothSearchesAlwaysRun) {
     EXPECT_TRUE(FindEarlierSoftware(tessel, afs));
     EXPECT_EQ(tessel, "PCTessel");
     EXPECT_EQ(afs, kAfsCode);
+    // Into empty names, as the run asks: neither search may be skipped when the other finds.
+    std::string bothTessel, bothAfs, onlyTessel, onlyAfs;
+    EXPECT_TRUE(FindEarlierSoftware(bothTessel, bothAfs));
+    EXPECT_EQ(bothTessel + " " + bothAfs, std::string("PCTessel ") + kAfsCode);
+    RemoveEntry(kAfsCode);
+    EXPECT_TRUE(FindEarlierSoftware(onlyTessel, onlyAfs));
+    EXPECT_EQ(onlyTessel + " " + onlyAfs, "PCTessel ");
 }
 
 TEST_F(RemovalTest, TheSixtyFourBitViewIsSearchedWhereWindowsIs64Bit) {

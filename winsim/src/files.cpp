@@ -104,7 +104,11 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     Machine& m = winsim::Call("GetFileAttributesA");
-    FileEntry* e = m.FindFile(lpFileName ? lpFileName : "");
+    std::string path = lpFileName ? lpFileName : "";
+    // A relative path is taken from the current folder.
+    const bool absolute = (path.size() >= 3 && path[1] == ':' && path[2] == '\\') || path.rfind("\\\\", 0) == 0;
+    if (!path.empty() && !absolute) path = m.currentDirectory + "\\" + path;
+    FileEntry* e = m.FindFile(path);
     if (!e) {
         m.lastError = ERROR_FILE_NOT_FOUND;
         return INVALID_FILE_ATTRIBUTES;

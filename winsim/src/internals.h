@@ -39,6 +39,7 @@ struct Handle {
     // A process: it writes its output into childOutput and cannot end while
     // more than kPipeCapacity of it is unread (a full pipe blocks its writer).
     std::shared_ptr<Pipe> childOutput;
+    std::string lastOutput;  // reaches childOutput when a wait sees the process end
     bool neverEnds = false;
     bool terminated = false;
     std::vector<RunningProcess> snapshot;  // a Toolhelp snapshot's processes, with the next one to hand out

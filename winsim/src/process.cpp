@@ -137,10 +137,12 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
     m.started.push_back(start);
     const DWORD pid = static_cast<DWORD>(m.started.size() * 4 + 1000);
     bool neverEnds = false;
+    std::string lastOutput;
     if (it != m.Programs().end()) {
         exitCode = it->second.exitCode;
         neverEnds = it->second.neverEnds;
         if (output) output->data += it->second.output;
+        if (output) lastOutput = it->second.lastOutput;
         if (it->second.run) it->second.run(start);
         if (it->second.finish) {
             const DWORD copyPid = pid + 4000;
@@ -164,6 +166,7 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
     process.kind = "process";
     process.exitCode = exitCode;
     process.childOutput = output;
+    process.lastOutput = lastOutput;
     process.neverEnds = neverEnds;
     winsim::Handle thread;
     thread.kind = "thread";
@@ -226,7 +229,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         m.lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
-    if (winsim::Inside(m).ProcessEnded(*h)) return WAIT_OBJECT_0;
+    if (winsim::Inside(m).ProcessEnded(*h)) {
+        if (h->childOutput && !h->terminated) h->childOutput->data += h->lastOutput;
+        h->lastOutput.clear();
+        return WAIT_OBJECT_0;
+    }
     if (dwMilliseconds == INFINITE)
         throw winsim::SimulationError("WaitForSingleObject(INFINITE) on a process that never ends: waits for ever");
     winsim::Inside(m).AdvanceTicks(dwMilliseconds);

@@ -40,6 +40,7 @@ struct Program {
     // the process list, its parent the program's process.
     std::function<void()> finish;
     DWORD finishesAfterMs = 0;
+    std::string lastOutput;  // printed as it ends: on the pipe once a wait has seen it end
 };
 
 // Another program's process, as the process list shows it.

@@ -1,3 +1,1 @@
-user_pref("network.negotiate-auth.trusted-uris",
-  "a.org");
 user_pref("network.negotiate-auth.trusted-uris", "e\"q\\.org, \u00e9.org");

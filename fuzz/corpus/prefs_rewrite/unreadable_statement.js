@@ -1,0 +1,2 @@
+user_pref("network.negotiate-auth.trusted-uris",
+  "a.org");
