@@ -99,6 +99,20 @@ bool RegReadString(HKEY root, const std::string& path, const std::string& name, 
     return OpenForReading(root, path, key) && ReadString(key.get(), name, out);
 }
 
+bool RegReadUnexpandedString(HKEY root, const std::string& path, const std::string& name, std::string& out) {
+    out.clear();
+    KeyHandle key;
+    if (!OpenForReading(root, path, key)) return false;
+    std::vector<char> data(kRegistryValueLimit + 1, '\0');  // one spare byte keeps it terminated
+    DWORD size = kRegistryValueLimit, type = REG_NONE;
+    if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    out = data.data();
+    return true;
+}
+
 bool RegKeyExistsInView(HKEY root, const std::string& path, REGSAM view) {
     KeyHandle key;
     return RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.receive()) == ERROR_SUCCESS;

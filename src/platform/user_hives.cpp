@@ -219,7 +219,7 @@ std::string DescribeUserHive(const UserHiveReport& report) {
         why = "not written: another hive stays loaded at " + mount;
         break;
     case UserHiveOutcome::kLeftLoaded:
-        why = "written, but the hive stays loaded at " + mount +
+        why = "done, but the hive stays loaded at " + mount +
               " until Windows restarts, and the user's own logon cannot load it meanwhile";
         break;
     }

@@ -140,8 +140,8 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
              AddUser("gina", false);
              m.hiveFiles.at(HiveFile("gina"))->unloadRefusals = 1000;
          },
-         {{"gina", 1}},
-         {"S-1-5-21-1-2-3-1008", "qtxRegTempKey", "qtxRegTempKey"},
+         {{"gina", 0}},  // the look-up of her AppData left it loaded
+         {"AppData for user S-1-5-21-1-2-3-1008", "qtxRegTempKey", "qtxRegTempKey", "qtxRegTempKey"},
          true},
         {"the SSPI line is decided by each profile's owner",
          [&] {

@@ -73,6 +73,9 @@ public:
     RegKey& LogOn(const std::string& sid, const std::string& hiveFile);
     // A value inside a hive file, wherever it is mounted; null when absent.
     const RegValue* HiveValue(const std::string& hiveFile, const std::string& path, const std::string& name);
+    // A text value inside a hive file (added when missing), as a user's own settings hold it.
+    void SetHiveString(const std::string& hiveFile, const std::string& path, const std::string& name,
+                       const std::string& value, DWORD type = REG_SZ);
     // The hive file mounted at root\subkey as RegLoadKeyA leaves it (by a run that was ended, say).
     void Mount(HKEY root, const std::string& subkey, const std::string& hiveFile);
 };
