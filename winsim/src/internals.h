@@ -105,6 +105,8 @@ const Machine& MachineOf(const Part* part) {
 
 // Counts one call of a Win32 function on the current machine and returns the machine.
 Machine& Call(const char* function);
+// True, with ERROR_CALL_NOT_IMPLEMENTED, when the machine is of the Windows 95 family.
+bool IsWideStub(Machine& m);
 // A UTF-16 text in the machine's ANSI code page; the empty text for null.
 std::string Narrow(LPCWSTR text);
 // Windows file-name pattern matching with * and ?, A to Z without case.
