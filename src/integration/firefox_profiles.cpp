@@ -89,6 +89,9 @@ std::string ApplicationDataFolder(const std::string& profileBase) {
     return profileBase + (HasRoamingAppData() ? kRoamingAppData : kLegacyAppData);
 }
 
+// No folder's name holds one, and a file search would take it for a wildcard.
+bool HasWildcard(const std::string& path) { return path.find_first_of("?*") != std::string::npos; }
+
 // The user's application-data folder as her own hive records it: localised
 // before Vista ("Anwendungsdaten", "Datos de programa"), and anywhere an
 // administrator redirected it. Empty when the hive has no such value or cannot
@@ -172,6 +175,7 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
             return leave(recordedIni, ProfileOutcome::kPathUnusable);
         // A folder redirected to a share is never followed there.
         if (!IsOnLocalFixedDisk(appData)) return leave(recordedIni, ProfileOutcome::kNotOnLocalDisk);
+        if (HasWildcard(appData)) return leave(recordedIni, ProfileOutcome::kPathUnusable);
         if (!BeginsWithNoCase(appData + "\\", profileBase)) appDataTop = root;
     }
     const std::string firefoxFolder = appData + kFirefoxBelowAppData;
@@ -209,6 +213,10 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
         // The user's own file names it: a share would make the installer authenticate to a host of theirs.
         if (!IsOnLocalFixedDisk(prefsPath)) {
             leave(prefsPath, ProfileOutcome::kNotOnLocalDisk);
+            continue;
+        }
+        if (HasWildcard(prefsPath)) {
+            leave(prefsPath, ProfileOutcome::kPathUnusable);
             continue;
         }
         if (prefsPath.size() + std::strlen(".BACKUP") >= MAX_PATH) {
