@@ -4,6 +4,8 @@
 // firefox_profiles.cpp and each file rewritten by firefox_rewrite.cpp.
 #pragma once
 
+#include "platform/user_hives.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +17,7 @@ namespace kestrup {
 enum class ProfileOutcome {
     kRewritten,
     kPathTooLong,      // a path that does not fit its buffer, never used cut
-    kPathUnusable,     // Path leads to no drive or share, or climbs above its root
+    kPathUnusable,     // Path (or AppData) leads to no drive or share, climbs above its root, or names a variable
     kNotOnLocalDisk,   // on a share, a removable or a network drive: opening it could authenticate elsewhere
     kNoPrefsFile,      // the profile has no prefs.js
     kNotUsersOwn,      // outside the user's profile folder, and the folder or prefs.js is not hers
@@ -37,8 +39,9 @@ struct ProfileReport {
 // Configures every profile that each user's profiles.ini lists (sections
 // "Profile0" on, up to the first without a Path) and answers what became of
 // each, in order. A user without profiles.ini has no entry; one whose list
-// could not be read safely has one, for the profiles.ini.
-std::vector<ProfileReport> ConfigureFirefoxProfiles();
+// could not be read safely has one, for the profiles.ini. A hive that the
+// look-up of a user's AppData could not unload is added to hiveFailures.
+std::vector<ProfileReport> ConfigureFirefoxProfiles(std::vector<UserHiveReport>& hiveFailures);
 // Rewrites one prefs.js: the trusted-URIs preference lists the site domain,
 // and SSPI is turned off unless the installing account's domain says otherwise.
 // A backup "prefs.js.BACKUP" is taken once.

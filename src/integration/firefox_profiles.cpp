@@ -32,6 +32,8 @@ constexpr char kLegacyAppData[] = "Application Data";
 constexpr char kRoamingAppData[] = "AppData\\Roaming";
 constexpr char kFirefoxBelowAppData[] = "\\Mozilla\\Firefox";
 constexpr char kLegacyProfilesFolder[] = "Documents and Settings";
+constexpr char kUserShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr char kUserProfileReference[] = "%USERPROFILE%";
 constexpr size_t kMaxIniPath = 254;
 constexpr int kMaxProfileSections = 100;
 
@@ -87,6 +89,41 @@ std::string ApplicationDataFolder(const std::string& profileBase) {
     return profileBase + (HasRoamingAppData() ? kRoamingAppData : kLegacyAppData);
 }
 
+// No folder's name holds one, and a file search would take it for a wildcard.
+bool HasWildcard(const std::string& path) { return path.find_first_of("?*") != std::string::npos; }
+
+// The user's application-data folder as her own hive records it: localised
+// before Vista ("Anwendungsdaten", "Datos de programa"), and anywhere an
+// administrator redirected it. Empty when the hive has no such value or cannot
+// be reached; the default names stand then.
+std::string RecordedAppData(const UserProfile& profile, std::vector<UserHiveReport>& hiveFailures) {
+    std::string value;
+    UserHiveReport report = ForEveryUserHive({profile}, [&value](HKEY hiveRoot) {
+                                RegReadUnexpandedString(hiveRoot, kUserShellFolders, "AppData", value);
+                                return true;
+                            }).front();
+    // A hive the read could not unload blocks that user's next logon. Any other
+    // refusal only leaves the default names, and the passes that write say it.
+    if (report.outcome == UserHiveOutcome::kLeftLoaded) {
+        report.value = "AppData";
+        hiveFailures.push_back(report);
+    }
+    return value;
+}
+
+// %USERPROFILE% is the user's own profile folder. Any other reference would be
+// read from the installer's environment, which is not hers: false.
+bool ExpandForUser(const std::string& value, const std::string& profileDirectory, std::string& out) {
+    out.clear();
+    size_t pos = 0;
+    for (size_t at; (at = value.find('%', pos)) != std::string::npos; pos = at + std::strlen(kUserProfileReference)) {
+        if (!BeginsWithNoCase(value.substr(at), kUserProfileReference)) return false;
+        out += value.substr(pos, at - pos) + profileDirectory;
+    }
+    out += value.substr(pos);
+    return true;
+}
+
 // Where old names lead on Windows Vista and later: "C:\Documents and Settings"
 // to the profiles folder, the user's own "Application Data" to AppData\Roaming.
 struct CompatibilityNames {
@@ -135,23 +172,36 @@ bool IsUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& pr
 
 // One user's Firefox profiles, from profiles.ini below the profile directory.
 void ConfigureUserProfiles(const UserProfile& profile, const std::string& installingSid,
-                           const CompatibilityNames& names, std::vector<ProfileReport>& reports) {
+                           const CompatibilityNames& names, std::vector<ProfileReport>& reports,
+                           std::vector<UserHiveReport>& hiveFailures) {
     const std::string& profileDirectory = profile.directory;
     if (profileDirectory.empty()) return;
     ProfileOwnerDomain owner(profile.sid, installingSid);
     std::string profileBase = profileDirectory;
     AddTrailingBackslash(profileBase);
-    const std::string appData = ApplicationDataFolder(profileBase);
+    auto leave = [&reports](const std::string& path, ProfileOutcome why) { reports.push_back({path, why}); };
+    std::string appData = ApplicationDataFolder(profileBase);
+    std::string appDataTop = profileBase;  // where the folders held down to Firefox's begin
+    const std::string recorded = RecordedAppData(profile, hiveFailures);
+    if (!recorded.empty()) {
+        const std::string recordedIni = recorded + kFirefoxBelowAppData + "\\profiles.ini";
+        std::string expanded, root;
+        if (!ExpandForUser(recorded, profileDirectory, expanded) || !NormalisePath(expanded, appData, root))
+            return leave(recordedIni, ProfileOutcome::kPathUnusable);
+        // A folder redirected to a share is never followed there.
+        if (!IsOnLocalFixedDisk(appData)) return leave(recordedIni, ProfileOutcome::kNotOnLocalDisk);
+        if (HasWildcard(appData)) return leave(recordedIni, ProfileOutcome::kPathUnusable);
+        if (!BeginsWithNoCase(appData + "\\", profileBase)) appDataTop = root;
+    }
     const std::string firefoxFolder = appData + kFirefoxBelowAppData;
     const std::string iniPath = firefoxFolder + "\\profiles.ini";
-    auto leave = [&reports](const std::string& path, ProfileOutcome why) { reports.push_back({path, why}); };
     // Paths that do not fit are never used cut.
     if (iniPath.size() > kMaxIniPath) return leave(iniPath, ProfileOutcome::kPathTooLong);
 
     // Held before anything below them is looked at: even a search for
     // profiles.ini through a link would follow it (to a share, authenticating).
     std::vector<FileHandle> held;
-    const FolderHold firefoxHold = HoldFolders(profileBase, firefoxFolder, held);
+    const FolderHold firefoxHold = HoldFolders(appDataTop, firefoxFolder, held);
     if (firefoxHold == FolderHold::kMissing) return;
     if (firefoxHold == FolderHold::kUnsafe) return leave(iniPath, ProfileOutcome::kUnsafeFolder);
     if (!FileExists(iniPath)) return;
@@ -182,6 +232,10 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
         // The user's own file names it: a share would make the installer authenticate to a host of theirs.
         if (!IsOnLocalFixedDisk(prefsPath)) {
             leave(prefsPath, ProfileOutcome::kNotOnLocalDisk);
+            continue;
+        }
+        if (HasWildcard(prefsPath)) {
+            leave(prefsPath, ProfileOutcome::kPathUnusable);
             continue;
         }
         if (prefsPath.size() + std::strlen(".BACKUP") >= MAX_PATH) {
@@ -219,13 +273,13 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
 
 }  // namespace
 
-std::vector<ProfileReport> ConfigureFirefoxProfiles() {
+std::vector<ProfileReport> ConfigureFirefoxProfiles(std::vector<UserHiveReport>& hiveFailures) {
     const CompatibilityNames names = FindCompatibilityNames();
     std::string installingSid;
     GetInstallingUserSid(installingSid);
     std::vector<ProfileReport> reports;
     for (const UserProfile& profile : ListProfileDirectories())
-        ConfigureUserProfiles(profile, installingSid, names, reports);
+        ConfigureUserProfiles(profile, installingSid, names, reports, hiveFailures);
     return reports;
 }
 

@@ -30,7 +30,7 @@ void Append(std::vector<UserHiveReport>& reports, const std::vector<UserHiveRepo
 std::vector<UserHiveReport> ConfigureBrowsersAndLsa(bool reallySilent, bool laterUsers) {
     std::vector<UserHiveReport> reports;
     ConfigureBrowser("firefox.exe", "To complete the installation of Kerberos for Windows, please shut down Firefox.",
-                     reallySilent, ConfigureFirefoxProfiles);
+                     reallySilent, [&reports] { ConfigureFirefoxProfiles(reports); });
     // Firefox reads its policy only when it starts: a running one is no reason
     // to leave it out. Like the KDC list's, a failure is left out silently.
     if (laterUsers) WriteFirefoxPolicy();

@@ -1,6 +1,7 @@
 #include "platform/launch.h"
 
 #include "platform/handles.h"
+#include "platform/os_version.h"
 #include "platform/processes.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
@@ -79,18 +80,26 @@ std::string LastErrorText() {
     return text;
 }
 
-bool StartProgramA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
-                   unsigned long creationFlags, bool wait) {
+namespace {
+
+bool CreateShownProcessA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
+                         unsigned long creationFlags, PROCESS_INFORMATION& info) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = showWindow;
-    PROCESS_INFORMATION info = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, FALSE,
-                        static_cast<DWORD>(creationFlags), nullptr, nullptr, &startup, &info))
-        return false;
+    return CreateProcessA(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          static_cast<DWORD>(creationFlags), nullptr, nullptr, &startup, &info) != FALSE;
+}
+
+}  // namespace
+
+bool StartProgramA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
+                   unsigned long creationFlags, bool wait) {
+    PROCESS_INFORMATION info = {};
+    if (!CreateShownProcessA(application, commandLine, showWindow, creationFlags, info)) return false;
     ProcessHandles handles;
     handles.adopt(info);
     if (wait) WaitForSingleObject(handles.process.get(), INFINITE);
@@ -192,8 +201,11 @@ bool StartCommand(const std::string& commandLine, std::string& errorText, Proces
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(application.data(), wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
+    // Windows 95, 98 and Me have only a stub of CreateProcessW, which always fails.
+    const bool started = IsNtFamily() ? CreateProcessW(application.data(), wide.data(), nullptr, nullptr, FALSE, 0,
+                                                       nullptr, nullptr, &startup, &info) != FALSE
+                                      : CreateShownProcessA(program, commandLine, SW_SHOWNORMAL, 0, info);
+    if (!started) {
         std::string systemText = LastErrorText();  // before any other call changes the last error
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + systemText;
         return false;

@@ -100,6 +100,47 @@ bool RegReadString(HKEY root, const std::string& path, const std::string& name, 
     return OpenForReading(root, path, key) && ReadString(key.get(), name, out);
 }
 
+bool RegReadUnexpandedString(HKEY root, const std::string& path, const std::string& name, std::string& out) {
+    out.clear();
+    KeyHandle key;
+    if (!OpenForReading(root, path, key)) return false;
+    std::vector<char> data(kRegistryValueLimit + 1, '\0');  // one spare byte keeps it terminated
+    DWORD size = kRegistryValueLimit, type = REG_NONE;
+    if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    out = data.data();
+    return true;
+}
+
+CodePageRead RegReadStringExact(HKEY root, const std::string& path, const std::string& name, std::string& out) {
+    out.clear();
+    KeyHandle key;
+    std::vector<WCHAR> wideName(name.size() + 1);
+    if (!OpenForReading(root, path, key) ||
+        MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wideName.data(), static_cast<int>(wideName.size())) == 0)
+        return CodePageRead::kAbsent;
+    constexpr DWORD kUnits = kRegistryValueLimit / sizeof(WCHAR);
+    std::vector<WCHAR> data(kUnits + 1, 0);  // one spare unit keeps it terminated
+    DWORD size = kUnits * sizeof(WCHAR), type = REG_NONE;
+    if (RegQueryValueExW(key.get(), wideName.data(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return CodePageRead::kAbsent;
+    // A double-byte code page may need two bytes a character.
+    std::vector<char> text(2 * (kUnits + 1), '\0');
+    BOOL usedDefault = FALSE;
+    // A UTF-8 code page holds every character, and takes neither the flag nor usedDefault.
+    const bool utf8 = GetACP() == CP_UTF8;
+    if (WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, data.data(), -1, text.data(),
+                            static_cast<int>(text.size()), nullptr, utf8 ? nullptr : &usedDefault) == 0 ||
+        usedDefault)
+        return CodePageRead::kInexact;
+    out = text.data();
+    return CodePageRead::kExact;
+}
+
 bool RegKeyExistsInView(HKEY root, const std::string& path, REGSAM view) {
     KeyHandle key;
     return RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.receive()) == ERROR_SUCCESS;

@@ -21,6 +21,16 @@ bool RegFindValueName(HKEY root, const std::string& path, const std::string& tex
 // The value's data, environment references expanded. False (and out empty) when
 // the key or value cannot be read or the data exceeds kRegistryValueLimit.
 bool RegReadString(HKEY root, const std::string& path, const std::string& name, std::string& out);
+// A REG_SZ or REG_EXPAND_SZ value as it is stored, nothing expanded: for values
+// whose references belong to another user than the installer's environment.
+bool RegReadUnexpandedString(HKEY root, const std::string& path, const std::string& name, std::string& out);
+// A REG_SZ or REG_EXPAND_SZ value read as Windows keeps it (UTF-16), nothing
+// expanded, and given in the ANSI code page only when every character has its
+// exact counterpart there. The A functions would put "?" (a wildcard to a file
+// search) or a best-fit look-alike ("\", "/", a quote) in its place, which can
+// name another user's folder. The NT family only: the 95 family's W functions are stubs.
+enum class CodePageRead { kAbsent, kExact, kInexact };
+CodePageRead RegReadStringExact(HKEY root, const std::string& path, const std::string& name, std::string& out);
 bool RegWriteString(HKEY root, const std::string& path, const std::string& name, const std::string& text);
 bool RegWriteDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
 bool RegWriteMultiString(HKEY root, const std::string& path, const std::string& name, const void* data,

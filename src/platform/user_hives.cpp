@@ -80,6 +80,20 @@ std::string Expand(const std::string& text) {
     return (written == 0 || written > needed + 1) ? text : std::string(out.data());
 }
 
+// "ProfileImagePath" of one ProfileList subkey, expanded; false when the name
+// does not fit the ANSI code page exactly, as no A call can name that folder.
+bool ReadProfileImagePath(const std::string& keyPath, std::string& directory) {
+    // The 95 family has only the A functions, and its names are in its code page.
+    if (!IsNtFamily()) {
+        RegReadString(HKEY_LOCAL_MACHINE, keyPath, "ProfileImagePath", directory);
+        return true;
+    }
+    if (RegReadStringExact(HKEY_LOCAL_MACHINE, keyPath, "ProfileImagePath", directory) == CodePageRead::kInexact)
+        return false;
+    directory = Expand(directory);
+    return true;
+}
+
 // The pass in one user's hive, the privileges already enabled.
 UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& installingSid, const UserHivePass& pass) {
     UserHiveReport report{profile.sid, profile.directory, UserHiveOutcome::kDone, ERROR_SUCCESS, std::string()};
@@ -101,6 +115,7 @@ UserHiveReport VisitUserHive(const UserProfile& profile, const std::string& inst
             ERROR_SUCCESS)
             return run(users.get());
     }
+    if (profile.inexactName) return refuse(UserHiveOutcome::kInexactName, ERROR_NO_UNICODE_TRANSLATION);
     std::string hiveFile = profile.directory;
     AddTrailingBackslash(hiveFile);
     hiveFile += "NTUSER.DAT";
@@ -178,10 +193,15 @@ std::vector<UserProfile> ListProfileDirectories() {
         // Short names are the system's own accounts (S-1-5-18 and the like).
         if (length <= 8) continue;
         std::string directory;
-        RegReadString(HKEY_LOCAL_MACHINE, std::string(kProfileListKey) + "\\" + name, "ProfileImagePath", directory);
+        const bool exact = ReadProfileImagePath(std::string(kProfileListKey) + "\\" + name, directory);
         // Expanded with the installer's environment, which the user's own
         // variables feed: only a folder on a local fixed disk is taken.
         directory = Expand(directory);
+        // A "?" or "*" would be a wildcard to a file search, and no folder has one.
+        if (!exact || directory.find_first_of("?*") != std::string::npos) {
+            profiles.push_back({name, std::string(), true});
+            continue;
+        }
         if (!IsOnLocalFixedDisk(directory)) continue;
         profiles.push_back({name, directory});
     }
@@ -234,7 +254,8 @@ UserHiveReport WriteUserHiveDword(const std::string& keyPath, const std::string&
 
 bool IsUserHiveFailure(UserHiveOutcome outcome) {
     return outcome == UserHiveOutcome::kNotLoaded || outcome == UserHiveOutcome::kMountTaken ||
-           outcome == UserHiveOutcome::kLeftLoaded || outcome == UserHiveOutcome::kLinkRefused;
+           outcome == UserHiveOutcome::kLeftLoaded || outcome == UserHiveOutcome::kLinkRefused ||
+           outcome == UserHiveOutcome::kInexactName;
 }
 
 std::string DescribeUserHive(const UserHiveReport& report) {
@@ -262,8 +283,11 @@ std::string DescribeUserHive(const UserHiveReport& report) {
     case UserHiveOutcome::kMountTaken:
         why = "not written: another hive stays loaded at " + mount;
         break;
+    case UserHiveOutcome::kInexactName:
+        why = "not written: the name of the profile folder does not fit the system's ANSI code page";
+        break;
     case UserHiveOutcome::kLeftLoaded:
-        why = "written, but the hive stays loaded at " + mount +
+        why = "done, but the hive stays loaded at " + mount +
               " until Windows restarts, and the user's own logon cannot load it meanwhile";
         break;
     }

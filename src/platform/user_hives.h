@@ -22,12 +22,16 @@ constexpr size_t kMaxProfiles = 500;
 struct UserProfile {
     std::string sid;
     std::string directory;
+    // The folder's name does not fit the ANSI code page exactly (or holds a
+    // wildcard): directory is empty, and nothing is done by its path.
+    bool inexactName = false;
 };
 
 // The local users' profiles, in profile-list order, at most 500. Subkeys named
 // in 8 characters or fewer (the system's own accounts) are skipped, and so is
 // a directory that is not on a local fixed disk; an entry without a readable
-// "ProfileImagePath" is kept, empty.
+// "ProfileImagePath" is kept, empty, and so is one whose name does not fit the
+// ANSI code page, marked.
 std::vector<UserProfile> ListProfileDirectories();
 
 // The default profile, which Windows copies into every profile it makes later:
@@ -47,6 +51,7 @@ enum class UserHiveOutcome {
     kNotLoaded,    // not under HKEY_USERS, not the installing user's, and RegLoadKeyA refused it
     kMountTaken,   // a hive stays mounted under the temporary name and would not unload
     kLeftLoaded,   // the pass ran, but the hive would not unload: it blocks that user's next logon
+    kInexactName,  // not logged on, and the profile folder's name does not fit the ANSI code page
 };
 
 struct UserHiveReport {

@@ -79,7 +79,8 @@ void PerUser(int users) {
     m.SetString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName", "C:\\kfw");
     for (int i = 0; i < users; ++i) AddUser(m, i, 2, 100000);
     m.calls.clear();
-    kestrup::ConfigureFirefoxProfiles();
+    std::vector<kestrup::UserHiveReport> hiveFailures;
+    kestrup::ConfigureFirefoxProfiles(hiveFailures);
     kestrup::ConfigureInternetExplorer();
     kestrup::SetMsLsaListForAllUsers();
     std::printf(

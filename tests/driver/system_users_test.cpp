@@ -140,8 +140,8 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
              AddUser("gina", false);
              m.hiveFiles.at(HiveFile("gina"))->unloadRefusals = 1000;
          },
-         {{"gina", 1}},
-         {"S-1-5-21-1-2-3-1008", "qtxRegTempKey", "qtxRegTempKey"},
+         {{"gina", 0}},  // the look-up of her AppData left it loaded
+         {"AppData for user S-1-5-21-1-2-3-1008", "qtxRegTempKey", "qtxRegTempKey", "qtxRegTempKey"},
          true},
         {"a registry link a user made where a value goes is refused, logged, and nothing lands in HKLM",
          [&] {
@@ -164,6 +164,19 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
              m.AddHiveFile(HiveFile("Default"));
          },
          {{"bob", 3}, {"Default", 3}}},
+        {"folder names outside the code page reach nobody else's hive, and are logged",
+         [&] {
+             AddUser("bob", false);
+             // Through the A functions "bob" and a fullwidth reverse solidus read as bob's own
+             // folder, and the Cyrillic name as "C:\Users\????".
+             for (const auto& [sid, folder] : {std::pair("S-1-5-21-1-2-3-1009", L"C:\\Users\\bob\xFF3C"),
+                                               {"S-1-5-21-1-2-3-1010", L"C:\\Users\\\x042E\x0440\x0438\x0439"}})
+                 m.SetWideString(HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\" + sid, "ProfileImagePath", folder,
+                                 View::k64, REG_EXPAND_SZ);
+         },
+         {{"bob", 3}},
+         {"S-1-5-21-1-2-3-1009", "S-1-5-21-1-2-3-1010", "S-1-5-21-1-2-3-1009", "S-1-5-21-1-2-3-1010",
+          "S-1-5-21-1-2-3-1009", "S-1-5-21-1-2-3-1010"}},
         {"the SSPI line is decided by each profile's owner",
          [&] {
              for (const char* name : {"alice", "bob"}) {

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <functional>
 #include <map>
+#include <tuple>
 
 using namespace kestrup;
 using namespace kestrup_test;
@@ -77,9 +78,11 @@ public:  // also used from table lambdas
     // Every user's profiles configured: what became of each, by path.
     std::map<std::string, Why> Configure() {
         std::map<std::string, Why> outcomes;
-        for (const ProfileReport& r : ConfigureFirefoxProfiles()) {
+        std::vector<UserHiveReport> hiveFailures;
+        for (const ProfileReport& r : ConfigureFirefoxProfiles(hiveFailures)) {
             EXPECT_TRUE(outcomes.emplace(r.path, r.outcome).second) << r.path << " reported twice";
         }
+        EXPECT_TRUE(hiveFailures.empty());
         return outcomes;
     }
 };
@@ -557,6 +560,19 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
         if (expectConfigured) reported[path] = Why::kRewritten;
     };
     auto leftAlone = [&](const std::string& path, Why why) { reported[path] = why; };
+    // The user's AppData as her hive records it, her hive at HKEY_USERS\<SID> when she is logged on.
+    auto appDataIs = [&](const std::string& directory, const std::string& value, bool loggedOn = false) {
+        const std::string hive = directory + "\\NTUSER.DAT";
+        m.SetHiveString(hive, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", "AppData",
+                        value, REG_EXPAND_SZ);
+        if (loggedOn) m.LogOn("S-1-5-21-1-2-3-" + std::to_string(nextSid - 1), hive);
+    };
+    // A Windows 10 user whose AppData is elsewhere: her local AppData\Roaming is left as it is.
+    auto redirected = [&](const std::string& name, const std::string& value) {
+        const std::string roaming = nt6User(name, relative);
+        prefs(roaming + below + "x.default\\prefs.js", false);
+        appDataIs("C:\\Users\\" + name, value);
+    };
     auto threeNt6Users = [&](const std::vector<std::string>& names) {
         for (const std::string& name : names) prefs(nt6User(name, relative) + below + "x.default\\prefs.js", true);
     };
@@ -571,6 +587,39 @@ TEST_F(FirefoxTest, EveryUsersProfilesOnEachWindowsLayout) {
              user("C:\\Documents and Settings\\xp");
              m.AddFile(appData + "\\Mozilla\\Firefox\\profiles.ini", relative);
              prefs(appData + below + "x.default\\prefs.js", true);
+             m.AddHiveFile("C:\\Documents and Settings\\xp\\NTUSER.DAT");  // without the value: the default name
+         }},
+        {"German and Spanish Windows XP: the folder the hive names, logged on or not", 5, 1, 2600,
+         [&] {
+             for (const auto& [profile, folder, loggedOn] :
+                  {std::tuple("C:\\Dokumente und Einstellungen\\hans", "Anwendungsdaten", true),
+                   {"C:\\Documents and Settings\\pepe", "Datos de programa", false}}) {
+                 const std::string appData = std::string(profile) + "\\" + folder;
+                 user(profile);
+                 appDataIs(profile, std::string("%USERPROFILE%\\") + folder, loggedOn);
+                 m.AddFile(appData + "\\Mozilla\\Firefox\\profiles.ini", relative);
+                 prefs(appData + below + "x.default\\prefs.js", true);
+             }
+         }},
+        {"Windows 10: AppData redirected to another local disk is configured", 6, 2, 9200,
+         [&] {
+             m.drives['D'] = {DRIVE_FIXED, ""};
+             redirected("ola", "D:\\Redirected\\ola\\AppData");
+             m.AddFile("D:\\Redirected\\ola\\AppData\\Mozilla\\Firefox\\profiles.ini", relative);
+             prefs("D:\\Redirected\\ola\\AppData" + below + "x.default\\prefs.js", true);
+             // Folder redirection makes the user the owner of what it moves; a folder her hive
+             // merely names is checked like any profile outside her profile folder.
+             const std::string hers = "S-1-5-21-1-2-3-" + std::to_string(nextSid - 1);
+             m.FindFile("D:\\Redirected\\ola\\AppData" + below + "x.default\\prefs.js")->owner = hers;
+             m.FindFile("D:\\Redirected\\ola\\AppData" + below + "x.default")->owner = hers;
+         }},
+        {"Windows 10: AppData on a share, or named through another variable, is left alone", 6, 2, 9200,
+         [&] {
+             redirected("pia", "\\\\files\\home\\pia\\AppData");
+             leftAlone("\\\\files\\home\\pia\\AppData\\Mozilla\\Firefox\\profiles.ini", Why::kNotOnLocalDisk);
+             m.SetEnv("HOMEDRIVE", "C:");  // the installer's own, not the user's
+             redirected("quy", "%HOMEDRIVE%\\Users\\quy\\AppData\\Roaming");
+             leftAlone("%HOMEDRIVE%\\Users\\quy\\AppData\\Roaming\\Mozilla\\Firefox\\profiles.ini", Why::kPathUnusable);
          }},
         {"Windows XP: a junction at Application Data is refused", 5, 1, 2600,
          [&] {

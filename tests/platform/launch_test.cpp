@@ -28,6 +28,13 @@ TEST_F(LaunchTest, StartsInANormalWindowAndWaitsOnRequest) {
 
     EXPECT_TRUE(RunCommand("C:\\Tools\\setup.exe", false, error));
     EXPECT_EQ(m.CallCount("WaitForSingleObject"), 1);
+
+    m.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222);  // Windows 98: CreateProcessW is a stub there
+    EXPECT_TRUE(RunCommand("C:\\Tools\\setup.exe /quiet", true, error)) << error;
+    ASSERT_EQ(m.started.size(), 3u);
+    EXPECT_FALSE(m.started[2].wide);
+    EXPECT_EQ(m.started[2].commandLine, "C:\\Tools\\setup.exe /quiet");
+    EXPECT_EQ(m.started[2].showWindow, SW_SHOWNORMAL);
 }
 
 TEST_F(LaunchTest, FailureTextIsOneLine) {

@@ -57,6 +57,8 @@ TEST_F(ProgramDirTest, FileExistsJudgesFilesNotDirectories) {
         // clang-format on
     };
     for (const Case& c : cases) EXPECT_EQ(FileExists(c.path), c.expected) << c.path;
+    m.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222);  // Windows 98: FindFirstFileW is a stub there
+    for (const Case& c : cases) EXPECT_EQ(FileExists(c.path), c.expected) << "Windows 98: " << c.path;
 }
 
 TEST_F(ProgramDirTest, FileExistsWithAccentedName) {

@@ -6,10 +6,28 @@
 #include <algorithm>
 #include <cstring>
 
+namespace winsim {
+
+// Windows 95, 98 and Me have only stubs of most W functions, which fail so.
+bool IsWideStub(Machine& m) {
+    if (m.version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) return false;
+    m.lastError = ERROR_CALL_NOT_IMPLEMENTED;
+    return true;
+}
+
+}  // namespace winsim
+
 using winsim::FileEntry;
 using winsim::Machine;
 
 namespace {
+
+void FillFindData(const FileEntry& e, const std::string& name, LPWIN32_FIND_DATAA data) {
+    std::memset(data, 0, sizeof *data);
+    data->dwFileAttributes = e.attributes | (e.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    data->nFileSizeLow = static_cast<DWORD>(e.data.size());
+    std::strncpy(data->cFileName, name.c_str(), MAX_PATH - 1);
+}
 
 void FillFindData(const FileEntry& e, const std::string& name, LPWIN32_FIND_DATAW data) {
     std::memset(data, 0, sizeof *data);
@@ -29,11 +47,8 @@ std::string BaseName(const std::string& path) {
 
 bool HasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
-}  // namespace
-
-HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
-    Machine& m = winsim::Call("FindFirstFileW");
-    std::string path = winsim::Narrow(lpFileName);
+template <class FindData>
+HANDLE FindFirst(Machine& m, const std::string& path, FindData* lpFindFileData) {
     size_t slash = path.find_last_of('\\');
     if (slash == std::string::npos || slash + 1 == path.size()) {
         m.lastError = ERROR_FILE_NOT_FOUND;
@@ -77,8 +92,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
     return winsim::Inside(m).NewHandle(std::move(h));
 }
 
-BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
-    Machine& m = winsim::Call("FindNextFileW");
+template <class FindData>
+BOOL FindNext(Machine& m, HANDLE hFindFile, FindData* lpFindFileData) {
     winsim::Handle* h = winsim::Inside(m).GetHandle(hFindFile, "find");
     if (!h) {
         m.lastError = ERROR_INVALID_HANDLE;
@@ -91,6 +106,29 @@ BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
     const FileEntry& e = h->findEntries[h->findNext++];
     FillFindData(e, BaseName(e.path), lpFindFileData);
     return TRUE;
+}
+
+}  // namespace
+
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    Machine& m = winsim::Call("FindFirstFileA");
+    return FindFirst(m, lpFileName ? lpFileName : "", lpFindFileData);
+}
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+    Machine& m = winsim::Call("FindFirstFileW");
+    if (winsim::IsWideStub(m)) return INVALID_HANDLE_VALUE;
+    return FindFirst(m, winsim::Narrow(lpFileName), lpFindFileData);
+}
+
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+    return FindNext(winsim::Call("FindNextFileA"), hFindFile, lpFindFileData);
+}
+
+BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+    Machine& m = winsim::Call("FindNextFileW");
+    if (winsim::IsWideStub(m)) return FALSE;
+    return FindNext(m, hFindFile, lpFindFileData);
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {

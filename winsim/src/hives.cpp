@@ -35,6 +35,21 @@ const RegValue* Registry::HiveValue(const std::string& hiveFile, const std::stri
     return key->find(name);
 }
 
+void Registry::SetHiveString(const std::string& hiveFile, const std::string& path, const std::string& name,
+                             const std::string& value, DWORD type) {
+    RegKey* key = &AddHiveFile(hiveFile);
+    for (auto& part : SplitPath(path)) {
+        auto& child = key->subkeys[part];
+        if (!child) child = std::make_shared<RegKey>(RegKey{part});
+        key = child.get();
+    }
+    RegValue* v = key->find(name);
+    if (!v) v = &key->values.emplace_back(RegValue{name, type, {}});
+    v->type = type;
+    v->data.assign(value.begin(), value.end());
+    v->data.push_back(0);
+}
+
 RegKey& Registry::LogOn(const std::string& sid, const std::string& hiveFile) {
     Machine& m = MachineOf(this);
     RegKey& hive = AddHiveFile(hiveFile, true);

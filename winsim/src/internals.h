@@ -107,8 +107,13 @@ const Machine& MachineOf(const Part* part) {
 
 // Counts one call of a Win32 function on the current machine and returns the machine.
 Machine& Call(const char* function);
+// True, with ERROR_CALL_NOT_IMPLEMENTED, when the machine is of the Windows 95 family.
+bool IsWideStub(Machine& m);
 // A UTF-16 text in the machine's ANSI code page; the empty text for null.
 std::string Narrow(LPCWSTR text);
+// A text in Windows-1252, the simulated ANSI code page, as WideCharToMultiByte
+// gives it: best-fit look-alikes unless noBestFit, then "?"; usedDefault tells.
+std::string ToAnsi(const std::wstring& text, bool noBestFit, bool* usedDefault);
 // Windows file-name pattern matching with * and ?, A to Z without case.
 bool MatchPattern(const std::string& pattern, const std::string& name);
 // ReadFile on the read end of a pipe: what is there; ERROR_BROKEN_PIPE when it

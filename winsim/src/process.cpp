@@ -205,6 +205,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
                            LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation) {
     Machine& m = winsim::Call("CreateProcessW");
+    if (winsim::IsWideStub(m)) return FALSE;
     ProcessStart s;
     s.wide = true;
     s.application = winsim::Narrow(lpApplicationName);

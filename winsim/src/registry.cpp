@@ -156,6 +156,12 @@ RegKey& Registry::CreateKey(HKEY root, const std::string& path, View view) {
     return *key;
 }
 
+void Registry::SetWideString(HKEY root, const std::string& path, const std::string& name, const std::wstring& value,
+                             View view, DWORD type) {
+    SetString(root, path, name, ToAnsi(value, false, nullptr), view, type);
+    CreateKey(root, path, view).find(name)->wide = value;
+}
+
 void Registry::SetBinary(HKEY root, const std::string& path, const std::string& name, DWORD type,
                          const std::vector<BYTE>& data, View view) {
     RegKey& key = CreateKey(root, path, view);
@@ -166,6 +172,7 @@ void Registry::SetBinary(HKEY root, const std::string& path, const std::string& 
     }
     v->type = type;
     v->data = data;
+    v->wide.clear();
 }
 
 void Registry::SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value,
@@ -326,6 +333,37 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpT
     return ERROR_SUCCESS;
 }
 
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    Machine& m = winsim::Call("RegQueryValueExW");
+    if (winsim::IsWideStub(m)) return ERROR_CALL_NOT_IMPLEMENTED;
+    LONG error;
+    auto key = KeyOf(m, hKey, &error);
+    if (!key) return error;
+    RegValue* v = key->find(winsim::Narrow(lpValueName));
+    if (!v) return ERROR_FILE_NOT_FOUND;
+    if (v->type != REG_SZ && v->type != REG_EXPAND_SZ)
+        throw winsim::SimulationError("RegQueryValueExW of a value that is not text is not modelled");
+    std::wstring text = v->wide;
+    if (text.empty())
+        for (char c : v->text()) {
+            WCHAR w;
+            MultiByteToWideChar(CP_ACP, 0, &c, 1, &w, 1);
+            text += w;
+        }
+    if (lpType) *lpType = v->type;
+    const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
+    if (lpData) {
+        if (!lpcbData) return ERROR_INVALID_PARAMETER;
+        if (*lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(lpData, text.c_str(), size);
+    }
+    if (lpcbData) *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     Machine& m = winsim::Call("RegSetValueExA");
     LONG error;
@@ -340,6 +378,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
     }
     v->type = dwType;
     v->data.assign(lpData, lpData + cbData);
+    v->wide.clear();
     return ERROR_SUCCESS;
 }
 

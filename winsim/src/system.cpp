@@ -49,6 +49,21 @@ int FromWide(wchar_t w) {
     return -1;
 }
 
+// A few of Windows' best-fit mappings into Windows-1252, used unless
+// WC_NO_BEST_FIT_CHARS: look-alikes that turn into path separators.
+int BestFit(wchar_t w) {
+    switch (w) {
+    case 0x2215:  // DIVISION SLASH
+        return '/';
+    case 0xFF3C:  // FULLWIDTH REVERSE SOLIDUS
+        return '\\';
+    case 0xFF02:  // FULLWIDTH QUOTATION MARK
+        return '"';
+    default:
+        return -1;
+    }
+}
+
 unsigned char UpperCp1252(unsigned char c) {
     if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
@@ -123,7 +138,30 @@ int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiBy
     return static_cast<int>(n);
 }
 
-int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+namespace winsim {
+
+std::string ToAnsi(const std::wstring& text, bool noBestFit, bool* usedDefault) {
+    std::string out;
+    for (wchar_t w : text) {
+        int c = FromWide(w);
+        if (c < 0 && !noBestFit) c = BestFit(w);
+        if (c < 0) {
+            c = '?';
+            if (usedDefault) *usedDefault = true;
+        }
+        out += static_cast<char>(c);
+    }
+    return out;
+}
+
+}  // namespace winsim
+
+UINT WINAPI GetACP(void) {
+    winsim::Call("GetACP");
+    return 1252;
+}
+
+int WINAPI WideCharToMultiByte(UINT, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                                int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     Machine& m = winsim::Call("WideCharToMultiByte");
     size_t n = 0;
@@ -140,6 +178,7 @@ int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideCh
     }
     for (size_t i = 0; i < n; ++i) {
         int c = FromWide(lpWideCharStr[i]);
+        if (c < 0 && !(dwFlags & WC_NO_BEST_FIT_CHARS)) c = BestFit(lpWideCharStr[i]);
         if (c < 0) {
             c = lpDefaultChar ? static_cast<unsigned char>(*lpDefaultChar) : '?';
             if (lpUsedDefaultChar) *lpUsedDefaultChar = TRUE;

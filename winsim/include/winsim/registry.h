@@ -17,6 +17,9 @@ struct RegValue {
     std::string name;
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+    // A text with characters outside the ANSI code page, as Windows keeps it
+    // (UTF-16); data then holds what the A functions answer.
+    std::wstring wide;
     std::string text() const;  // data up to the first zero byte
     DWORD dword() const;
 };
@@ -51,6 +54,10 @@ public:
     RegKey& CreateKey(HKEY root, const std::string& path, View view = View::k32);
     void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value,
                    View view = View::k32, DWORD type = REG_SZ);
+    // A text value as the W functions read it; the A functions see it with the
+    // code page's best-fit look-alikes and "?" for what has none.
+    void SetWideString(HKEY root, const std::string& path, const std::string& name, const std::wstring& value,
+                       View view = View::k32, DWORD type = REG_SZ);
     void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value, View view = View::k32);
     void SetBinary(HKEY root, const std::string& path, const std::string& name, DWORD type,
                    const std::vector<BYTE>& data, View view = View::k32);
@@ -76,6 +83,9 @@ public:
     RegKey& LogOn(const std::string& sid, const std::string& hiveFile);
     // A value inside a hive file, wherever it is mounted; null when absent.
     const RegValue* HiveValue(const std::string& hiveFile, const std::string& path, const std::string& name);
+    // A text value inside a hive file (added when missing), as a user's own settings hold it.
+    void SetHiveString(const std::string& hiveFile, const std::string& path, const std::string& name,
+                       const std::string& value, DWORD type = REG_SZ);
     // The hive file mounted at root\subkey as RegLoadKeyA leaves it (by a run that was ended, say).
     void Mount(HKEY root, const std::string& subkey, const std::string& hiveFile);
 };
