@@ -20,7 +20,7 @@ import subprocess
 import time
 
 from . import host
-from .wine import PROGRAM_DIR_WIN, Prefix, windows_values
+from .wine import PROGRAM_DIR_WIN, Prefix, profile_folder_values, windows_values
 
 PROFILE_LIST = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
 INSTALLER_LOG = "HKLM\\Software\\Halvern\\Kestrup\\InstallerLog"
@@ -64,7 +64,7 @@ def prefs_text(size):
 
 
 def registry_values(machine):
-    values = windows_values(machine.windows)
+    values = windows_values(machine.windows) + profile_folder_values(machine.windows)
     for i in range(machine.users):
         values.append(("%s\\S-1-5-21-0-0-0-%d" % (PROFILE_LIST, 2001 + i), 64, "ProfileImagePath",
                        "REG_EXPAND_SZ", machine.user_dir(i).replace("C:", "%SystemDrive%", 1)))

@@ -14,7 +14,8 @@ import time
 
 from . import packages, regfile, trace
 from .schema import fill
-from .wine import PROGRAM_DIR_WIN, HarnessError, Prefix, network_drive_value, windows_values
+from .wine import (PROGRAM_DIR_WIN, HarnessError, Prefix, network_drive_value, profile_folder_values, windows_values,
+                   without_overridden)
 
 # Keeps a run's Wine session alive for [[live]] checks when no [[running]] program does.
 SESSION_KEEPER = "lab_session.exe"
@@ -71,10 +72,11 @@ def prepare_prefix(template, workdir, windows, package_path, kestrup, setup_valu
     """
     pfx = Prefix(template, workdir)
     try:
-        values = windows_values(windows) + [
+        values = windows_values(windows) + profile_folder_values(windows) + [
             ("HKCU\\Software\\Wine\\Debug", 32, "RelayInclude", "REG_SZ", trace.RELAY_INCLUDE)]
         for s in setup_values:
             values.append((s["key"], int(s.get("view", 32)), s.get("name", ""), s.get("type", "REG_SZ"), s["data"]))
+        values = without_overridden(values)
         pfx.import_values(values, scratch)
         pfx.laid_values = values
         if end_setup:

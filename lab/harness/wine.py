@@ -41,6 +41,28 @@ def windows_values(windows):
             ("HKLM\\System\\CurrentControlSet\\Control\\Windows", 64, "CSDVersion", "REG_DWORD", n << 8)]
 
 
+# Windows before Vista; from Vista on a profile's AppData is AppData\Roaming, as Wine's own.
+_BEFORE_VISTA = ("nt40", "win2k", "winxp", "winxp64", "win2003")
+
+
+def profile_folder_values(windows):
+    """The logged-on user's application-data folder as that Windows records it in her hive: Wine's
+    profiles have the NT 6.x layout under every version, so an XP machine says "Application Data"
+    itself (the installer reads the folder from there)."""
+    if windows.partition(" ")[0] not in _BEFORE_VISTA:
+        return []
+    return [("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 32, "AppData",
+             "REG_EXPAND_SZ", "%USERPROFILE%\\Application Data")]
+
+
+def without_overridden(values):
+    """values, each (key, view, name) once: a later one (the scenario's own) wins."""
+    last = {}
+    for i, (key, view, name, _, _) in enumerate(values):
+        last[(key.lower(), view, name.lower())] = i
+    return [v for i, v in enumerate(values) if last[(v[0].lower(), v[1], v[2].lower())] == i]
+
+
 def network_drive_value(letter):
     """The value (key, view, name, type, data) without which Wine takes a drive for local."""
     return ("HKLM\\Software\\Wine\\Drives", 64, letter.lower() + ":", "REG_SZ", "network")
