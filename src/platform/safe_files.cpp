@@ -76,10 +76,6 @@ FolderHold HoldFolders(const std::string& top, const std::string& folder, std::v
     return FolderHold::kHeld;
 }
 
-bool HoldFoldersBelow(const std::string& top, const std::string& folder, std::vector<FileHandle>& held) {
-    return HoldFolders(top, folder, held) == FolderHold::kHeld;
-}
-
 bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info) {
     file = FileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));

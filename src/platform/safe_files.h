@@ -27,12 +27,9 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 // folders: there the attributes alone decide.
 bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held);
 // Holds every folder of folder below top (top, with its trailing backslash,
-// excluded), from the top down. False when folder is not below top or any
-// folder on the way cannot be held.
-bool HoldFoldersBelow(const std::string& top, const std::string& folder, std::vector<FileHandle>& held);
-
-// HoldFoldersBelow, telling a folder that is missing (nothing there: what was
-// to be found below it is absent) from one that cannot be held safely.
+// excluded), from the top down. Tells a folder that is missing (nothing there:
+// what was to be found below it is absent) from one that cannot be held
+// safely; unsafe too when folder is not below top.
 enum class FolderHold { kHeld, kMissing, kUnsafe };
 FolderHold HoldFolders(const std::string& top, const std::string& folder, std::vector<FileHandle>& held);
 
