@@ -1,6 +1,8 @@
 #include "platform/account.h"
 
+#include "platform/os_version.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
 
 #include <windows.h>
 #include <winnetwk.h>
@@ -24,33 +26,79 @@ constexpr size_t kMaxSubAuthorities = 15;
 
 }  // namespace
 
-bool GetUserAndDomain(std::string& user, std::string& domain) {
-    user.clear();
-    domain.clear();
-    char name[kNameChars] = {};
+namespace {
+
+// The names in the ANSI code page; false when one does not convert exactly.
+bool Narrowed(const std::string& user, const std::string& domain, std::string& userOut, std::string& domainOut) {
+    userOut = user;
+    domainOut = domain;
+    return true;
+}
+bool Narrowed(const std::wstring& user, const std::wstring& domain, std::string& userOut, std::string& domainOut) {
+    return ExactAnsi(user.c_str(), userOut) && ExactAnsi(domain.c_str(), domainOut);
+}
+
+// The logged-on user's account through one set of calls, A or W.
+template <class Char, class GetUser, class LookupName>
+bool UserAndDomainThrough(GetUser getUser, LookupName lookupName, std::string& user, std::string& domain) {
+    Char name[kNameChars] = {};
     DWORD nameLength = kNameChars;
-    RuntimeLibrary mpr = SystemLibrary("mpr.dll");
-    auto getUser = mpr.Find<decltype(&::WNetGetUserA)>("WNetGetUserA");
     if (!getUser || getUser(nullptr, name, &nameLength) != NO_ERROR) return false;
-    name[kNameChars - 1] = '\0';
+    name[kNameChars - 1] = 0;
 
     // The first call only learns the sizes.
     DWORD sidSize = 0, domainSize = 0;
     SID_NAME_USE use;
-    LookupAccountNameA(nullptr, name, nullptr, &sidSize, nullptr, &domainSize, &use);
+    lookupName(nullptr, name, nullptr, &sidSize, nullptr, &domainSize, &use);
     if (domainSize == 0) return false;
     // Sizes beyond the fixed buffers are refused rather than handed to Windows
     // with buffers too small for them.
     if (sidSize > kSidBytes || domainSize > kDomainChars) return false;
     BYTE sid[kSidBytes];
-    char domainName[kDomainChars] = {};
-    if (!LookupAccountNameA(nullptr, name, sid, &sidSize, domainName, &domainSize, &use)) return false;
-    domainName[kDomainChars - 1] = '\0';
+    Char domainName[kDomainChars] = {};
+    if (!lookupName(nullptr, name, sid, &sidSize, domainName, &domainSize, &use)) return false;
+    domainName[kDomainChars - 1] = 0;
     // Both outputs hold at most 254 characters; a longer domain is not cut.
-    if (std::strlen(domainName) >= kNameChars) return false;
-    user = name;
-    domain = domainName;
-    return true;
+    const std::basic_string<Char> domainText = domainName;
+    return domainText.size() < kNameChars && Narrowed(std::basic_string<Char>(name), domainText, user, domain);
+}
+
+// The domain of a SID's account through LookupAccountSidA or LookupAccountSidW.
+template <class Char, class LookupSid>
+bool AccountDomainThrough(LookupSid lookupSid, std::vector<BYTE>& sid, std::string& domain) {
+    Char name[kNameChars] = {}, domainName[kDomainChars] = {};
+    DWORD nameLength = kNameChars, domainLength = kDomainChars;
+    SID_NAME_USE use;
+    // One call: a name or domain longer than the buffers is refused, not cut.
+    if (!lookupSid || !lookupSid(nullptr, sid.data(), name, &nameLength, domainName, &domainLength, &use)) return false;
+    domainName[kDomainChars - 1] = 0;
+    std::string unused;
+    return Narrowed(std::basic_string<Char>(), std::basic_string<Char>(domainName), unused, domain);
+}
+
+}  // namespace
+
+// On the NT family the names are read as Windows holds them, with the W calls:
+// the A calls turn a character the ANSI code page lacks into "?" or a best-fit
+// look-alike, and so can name another account ("\u0141ukasz" read as "Lukasz").
+// The Windows 95 family has only the A calls, and no accounts beyond the name.
+bool GetUserAndDomain(std::string& user, std::string& domain) {
+    RuntimeLibrary mpr = SystemLibrary("mpr.dll");
+    bool found;
+    if (IsNtFamily()) {
+        RuntimeLibrary advapi = SystemLibrary("advapi32.dll");
+        found = UserAndDomainThrough<WCHAR>(mpr.Find<decltype(&::WNetGetUserW)>("WNetGetUserW"),
+                                            advapi.Find<decltype(&::LookupAccountNameW)>("LookupAccountNameW"), user,
+                                            domain);
+    } else {
+        found = UserAndDomainThrough<char>(mpr.Find<decltype(&::WNetGetUserA)>("WNetGetUserA"), &::LookupAccountNameA,
+                                           user, domain);
+    }
+    if (!found) {
+        user.clear();
+        domain.clear();
+    }
+    return found;
 }
 
 std::string SidText(const BYTE* sid, size_t size) {
@@ -100,14 +148,16 @@ bool GetAccountDomainOfSid(const std::string& sid, std::string& domain) {
     domain.clear();
     std::vector<BYTE> binary;
     if (!SidFromText(sid, binary)) return false;
-    char name[kNameChars] = {}, domainName[kDomainChars] = {};
-    DWORD nameLength = kNameChars, domainLength = kDomainChars;
-    SID_NAME_USE use;
-    // One call: a name or domain longer than the buffers is refused, not cut.
-    if (!LookupAccountSidA(nullptr, binary.data(), name, &nameLength, domainName, &domainLength, &use)) return false;
-    domainName[kDomainChars - 1] = '\0';
-    domain = domainName;
-    return true;
+    bool found;
+    if (IsNtFamily()) {
+        RuntimeLibrary advapi = SystemLibrary("advapi32.dll");
+        found = AccountDomainThrough<WCHAR>(advapi.Find<decltype(&::LookupAccountSidW)>("LookupAccountSidW"), binary,
+                                            domain);
+    } else {
+        found = AccountDomainThrough<char>(&::LookupAccountSidA, binary, domain);
+    }
+    if (!found) domain.clear();
+    return found;
 }
 
 }  // namespace kestrup

@@ -2,6 +2,7 @@
 
 #include "platform/handles.h"
 #include "platform/os_version.h"
+#include "platform/text.h"
 
 #include <cstring>
 
@@ -128,16 +129,7 @@ CodePageRead RegReadStringExact(HKEY root, const std::string& path, const std::s
             ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return CodePageRead::kAbsent;
-    // A double-byte code page may need two bytes a character.
-    std::vector<char> text(2 * (kUnits + 1), '\0');
-    BOOL usedDefault = FALSE;
-    // A UTF-8 code page holds every character, and takes neither the flag nor usedDefault.
-    const bool utf8 = GetACP() == CP_UTF8;
-    if (WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, data.data(), -1, text.data(),
-                            static_cast<int>(text.size()), nullptr, utf8 ? nullptr : &usedDefault) == 0 ||
-        usedDefault)
-        return CodePageRead::kInexact;
-    out = text.data();
+    if (!ExactAnsi(data.data(), out)) return CodePageRead::kInexact;
     return CodePageRead::kExact;
 }
 

@@ -40,4 +40,10 @@ std::string IntToText(int value);
 // Whole-text comparison folding only A to Z, like _stricmp in the C locale.
 bool EqualsNoCase(const std::string& a, const std::string& b);
 
+// A UTF-16 text (terminated) in the ANSI code page, only when every character
+// converts exactly: no best-fit look-alike ("\u0141" as "L", a full-width
+// backslash as "\\"), no "?" for a character the code page lacks. False, and
+// empty, otherwise.
+bool ExactAnsi(const wchar_t* text, std::string& out);
+
 }  // namespace kestrup

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <vector>
+
 namespace kestrup {
 
 int FindNoCase(const std::string& text, const std::string& pattern) {
@@ -20,6 +23,21 @@ int FindNoCase(const std::string& text, const std::string& pattern) {
 
 bool BeginsWithNoCase(const std::string& text, const std::string& start) {
     return text.size() >= start.size() && FindNoCase(text.substr(0, start.size()), start) == 1;
+}
+
+bool ExactAnsi(const wchar_t* text, std::string& out) {
+    out.clear();
+    // A double-byte code page may need two bytes a character.
+    std::vector<char> narrow(2 * (std::wcslen(text) + 1), '\0');
+    BOOL usedDefault = FALSE;
+    // A UTF-8 code page holds every character, and takes neither the flag nor usedDefault.
+    const bool utf8 = GetACP() == CP_UTF8;
+    if (WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, narrow.data(),
+                            static_cast<int>(narrow.size()), nullptr, utf8 ? nullptr : &usedDefault) == 0 ||
+        usedDefault)
+        return false;
+    out = narrow.data();
+    return true;
 }
 
 }  // namespace kestrup

@@ -455,7 +455,9 @@ TEST_F(FirefoxTest, ProfilePathForms) {
                   "\r\n"
                   "[Profile14]\r\nPath=C:\\Documents and Settings\\bob\\ff\r\n"
                   "[Profile15]\r\nPath=C:\\Program Files\\Mozilla Firefox\\p\r\n"
-                  "[Profile16]\r\nPath=C:\\Mixed\\p\r\n");
+                  "[Profile16]\r\nPath=C:\\Mixed\\p\r\n"
+                  // A file search would take "?" for a wildcard and find rel.default.
+                  "[Profile17]\r\nIsRelative=1\r\nPath=Profiles/r?l.default\r\n");
     const std::string last = "C:\\Local Profiles\\last\\prefs.js";
     const std::string fits = "C:\\Local Profiles\\fits\\prefs.js";
     for (const std::string& p : std::vector<std::string>{relative, slashEnded, absolute, last, fits}) m.AddFile(p, "");
@@ -474,6 +476,7 @@ TEST_F(FirefoxTest, ProfilePathForms) {
     for (const std::string& p : refused) expected[p] = Why::kNotOnLocalDisk;
     for (const std::string& p : notHers) expected[p] = Why::kNotUsersOwn;
     expected["C:\\..\\above\\prefs.js"] = Why::kPathUnusable;
+    expected[std::string(kFirefox) + "\\Profiles\\r?l.default\\prefs.js"] = Why::kPathUnusable;
     expected[longFolder + "\\prefs.js"] = Why::kPathTooLong;
     expected[cutPath.substr(0, MAX_PATH - 1)] = Why::kPathTooLong;
     EXPECT_EQ(Configure(), expected);

@@ -14,13 +14,13 @@ namespace {
 class AccountTest : public MachineTest {};
 
 TEST_F(AccountTest, UserAndDomainOfTheLoggedOnAccount) {
-    m.logonUser = "Alice";
-    m.accounts["Alice"] = winsim::Account{"KESTRUP-PC"};
+    m.logonUser = "J\xF6rg";  // fits the code page
+    m.accounts["J\xF6rg"] = winsim::Account{"KESTRUP-PC"};
     std::string user, domain;
     EXPECT_TRUE(GetUserAndDomain(user, domain));
-    EXPECT_EQ(user, "Alice");
+    EXPECT_EQ(user, "J\xF6rg");
     EXPECT_EQ(domain, "KESTRUP-PC");
-    EXPECT_EQ(m.CallCount("LookupAccountNameA"), 2);  // sizes first, then the answer
+    EXPECT_EQ(m.CallCount("LookupAccountNameW"), 2);  // sizes first, then the answer
 }
 
 TEST_F(AccountTest, UserAndDomainFailuresLeaveBothEmpty) {
@@ -38,6 +38,16 @@ TEST_F(AccountTest, UserAndDomainFailuresLeaveBothEmpty) {
         // Sizes beyond the fixed buffers must be refused, not written past them.
         {"domain longer than its buffer", [](Machine& m) { m.accounts.at("alice").domain = std::string(300, 'D'); }},
         {"domain of 255 characters", [](Machine& m) { m.accounts.at("alice").domain = std::string(255, 'D'); }},
+        // The A calls read "\u0141ukasz" as "Lukasz", a neighbour's account.
+        {"name whose best-fit look-alike is another account",
+         [](Machine& m) {
+             m.logonUser = "Lukasz";
+             m.logonUserWide = L"\u0141ukasz";
+             m.accounts["Lukasz"] = winsim::Account{"KESTRUP-PC", "S-1-5-21-1-2-3-1004"};
+             winsim::Account own{"KESTRUP-PC", "S-1-5-21-1-2-3-1005"};
+             own.wideName = m.logonUserWide;
+             m.accounts["own"] = own;
+         }},
     };
     ForEachRow(cases, [&](const Case& c) {
         c.arrange(m);

@@ -529,6 +529,8 @@ typedef enum _SID_NAME_USE {
 
 BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
                                LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+BOOL WINAPI LookupAccountNameW(LPCWSTR lpSystemName, LPCWSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                               LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
 
 typedef INT_PTR(WINAPI* FARPROC)();
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
@@ -615,5 +617,7 @@ DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 // ---- Users' hives reached as SYSTEM: account of a SID
 BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName, LPSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName, LPWSTR ReferencedDomainName,
                               LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
 VOID WINAPI Sleep(DWORD dwMilliseconds);

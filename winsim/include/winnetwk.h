@@ -9,6 +9,7 @@
 #define ERROR_CONNECTION_UNAVAIL 1201L
 
 DWORD WINAPI WNetGetUserA(LPCSTR lpName, LPSTR lpUserName, LPDWORD lpnLength);
+DWORD WINAPI WNetGetUserW(LPCWSTR lpName, LPWSTR lpUserName, LPDWORD lpnLength);
 
 #define CONNECT_UPDATE_PROFILE 0x00000001
 DWORD WINAPI WNetGetConnectionA(LPCSTR lpLocalName, LPSTR lpRemoteName, LPDWORD lpnLength);

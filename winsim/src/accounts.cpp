@@ -4,6 +4,8 @@
 #include <aclapi.h>
 #include "internals.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -42,34 +44,109 @@ std::vector<BYTE> SidBytes(const std::string& text) {
 
 using winsim::SidBytes;
 
-DWORD WINAPI WNetGetUserA(LPCSTR lpName, LPSTR lpUserName, LPDWORD lpnLength) {
-    Machine& m = winsim::Call("WNetGetUserA");
+namespace {
+
+template <class Char>
+DWORD GetUserInto(Machine& m, bool named, const std::basic_string<Char>& user, Char* out, LPDWORD length) {
     DWORD result = NO_ERROR;
     if (m.logonUserError) {
         result = m.logonUserError;
-    } else if (lpName && *lpName) {
+    } else if (named) {
         result = ERROR_NOT_CONNECTED;  // no device or connection of that name
-    } else if (!lpnLength) {
+    } else if (!length) {
         result = ERROR_INVALID_PARAMETER;
-    } else if (*lpnLength < m.logonUser.size() + 1 || !lpUserName) {
-        *lpnLength = static_cast<DWORD>(m.logonUser.size() + 1);
+    } else if (*length < user.size() + 1 || !out) {
+        *length = static_cast<DWORD>(user.size() + 1);
         result = ERROR_MORE_DATA;
     } else {
-        std::memcpy(lpUserName, m.logonUser.c_str(), m.logonUser.size() + 1);
+        std::copy(user.c_str(), user.c_str() + user.size() + 1, out);
     }
     m.lastError = result;
     return result;
 }
 
+// The account's name as the W calls see it.
+std::wstring WideName(const std::string& key, const Account& account) {
+    return account.wideName.empty() ? winsim::Widen(key) : account.wideName;
+}
+
+BOOL Fail(Machine& m, DWORD error) {
+    m.lastError = error;
+    return FALSE;
+}
+
+// LookupAccountName's answer for an account found (or not): its SID and domain.
+template <class Char>
+BOOL AnswerAccount(Machine& m, const Account* account, PSID sid, LPDWORD sidBytes, Char* domain, LPDWORD domainChars,
+                   PSID_NAME_USE use) {
+    if (!account) return Fail(m, ERROR_NONE_MAPPED);
+    const std::vector<BYTE> bytes = winsim::SidBytes(account->sid);
+    const std::basic_string<Char> domainText(account->domain.begin(), account->domain.end());
+    const DWORD sidSize = static_cast<DWORD>(bytes.size()), domainSize = static_cast<DWORD>(domainText.size() + 1);
+    if (*sidBytes < sidSize || *domainChars < domainSize) {
+        *sidBytes = sidSize;
+        *domainChars = domainSize;
+        return Fail(m, ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (!sid || !domain) throw winsim::SimulationError("LookupAccountName with buffer sizes but no buffers");
+    std::memcpy(sid, bytes.data(), bytes.size());
+    *sidBytes = sidSize;
+    std::copy(domainText.c_str(), domainText.c_str() + domainSize, domain);
+    *domainChars = domainSize - 1;
+    if (use) *use = account->use;
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+// LookupAccountSid's answer: the name and domain of the account whose SID it is.
+template <class Char>
+BOOL AnswerSid(Machine& m, PSID sid, Char* name, LPDWORD nameChars, Char* domain, LPDWORD domainChars,
+               PSID_NAME_USE use) {
+    for (const auto& [key, account] : m.accounts) {
+        const std::vector<BYTE> bytes = winsim::SidBytes(account.sid);
+        // The count of sub-authorities (second byte) decides the length.
+        if (static_cast<const BYTE*>(sid)[1] != bytes[1] || std::memcmp(bytes.data(), sid, bytes.size()) != 0) continue;
+        std::basic_string<Char> nameText, domainText(account.domain.begin(), account.domain.end());
+        if constexpr (sizeof(Char) == 1)
+            nameText = key;
+        else
+            nameText = WideName(key, account);
+        // Too small a buffer answers the sizes needed, terminators included.
+        if (*nameChars < nameText.size() + 1 || *domainChars < domainText.size() + 1) {
+            *nameChars = static_cast<DWORD>(nameText.size() + 1);
+            *domainChars = static_cast<DWORD>(domainText.size() + 1);
+            return Fail(m, ERROR_INSUFFICIENT_BUFFER);
+        }
+        std::copy(nameText.c_str(), nameText.c_str() + nameText.size() + 1, name);
+        std::copy(domainText.c_str(), domainText.c_str() + domainText.size() + 1, domain);
+        *nameChars = static_cast<DWORD>(nameText.size());
+        *domainChars = static_cast<DWORD>(domainText.size());
+        if (use) *use = account.use;
+        m.lastError = ERROR_SUCCESS;
+        return TRUE;
+    }
+    return Fail(m, ERROR_NONE_MAPPED);
+}
+
+}  // namespace
+
+DWORD WINAPI WNetGetUserA(LPCSTR lpName, LPSTR lpUserName, LPDWORD lpnLength) {
+    Machine& m = winsim::Call("WNetGetUserA");
+    return GetUserInto(m, lpName && *lpName, m.logonUser, lpUserName, lpnLength);
+}
+
+DWORD WINAPI WNetGetUserW(LPCWSTR lpName, LPWSTR lpUserName, LPDWORD lpnLength) {
+    Machine& m = winsim::Call("WNetGetUserW");
+    if (winsim::IsWideStub(m)) return ERROR_CALL_NOT_IMPLEMENTED;
+    const std::wstring user = m.logonUserWide.empty() ? winsim::Widen(m.logonUser) : m.logonUserWide;
+    return GetUserInto(m, lpName && *lpName, user, lpUserName, lpnLength);
+}
+
 BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
                                LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse) {
     Machine& m = winsim::Call("LookupAccountNameA");
-    auto fail = [&](DWORD error) {
-        m.lastError = error;
-        return FALSE;
-    };
-    if (lpSystemName && *lpSystemName) return fail(ERROR_NOT_SUPPORTED);  // only the local system is simulated
-    if (!lpAccountName || !cbSid || !cchReferencedDomainName) return fail(ERROR_INVALID_PARAMETER);
+    if (lpSystemName && *lpSystemName) return Fail(m, ERROR_NOT_SUPPORTED);  // only the local system is simulated
+    if (!lpAccountName || !cbSid || !cchReferencedDomainName) return Fail(m, ERROR_INVALID_PARAMETER);
     // "DOMAIN\name" must name the account's own domain.
     std::string name = lpAccountName, domain;
     size_t slash = name.find('\\');
@@ -78,57 +155,48 @@ BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID S
         name = name.substr(slash + 1);
     }
     auto it = m.accounts.find(name);
-    if (it == m.accounts.end() ||
-        (slash != std::string::npos && winsim::UpperAscii(domain) != winsim::UpperAscii(it->second.domain)))
-        return fail(ERROR_NONE_MAPPED);
-    const Account& account = it->second;
-    std::vector<BYTE> sid = winsim::SidBytes(account.sid);
-    DWORD sidSize = static_cast<DWORD>(sid.size());
-    DWORD domainSize = static_cast<DWORD>(account.domain.size() + 1);
-    if (*cbSid < sidSize || *cchReferencedDomainName < domainSize) {
-        *cbSid = sidSize;
-        *cchReferencedDomainName = domainSize;
-        return fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    if (!Sid || !ReferencedDomainName)
-        throw winsim::SimulationError("LookupAccountNameA with buffer sizes but no buffers");
-    std::memcpy(Sid, sid.data(), sid.size());
-    *cbSid = sidSize;
-    std::memcpy(ReferencedDomainName, account.domain.c_str(), domainSize);
-    *cchReferencedDomainName = domainSize - 1;
-    if (peUse) *peUse = account.use;
-    m.lastError = ERROR_SUCCESS;
-    return TRUE;
+    const bool found = it != m.accounts.end() && (slash == std::string::npos ||
+                                                  winsim::UpperAscii(domain) == winsim::UpperAscii(it->second.domain));
+    return AnswerAccount(m, found ? &it->second : nullptr, Sid, cbSid, ReferencedDomainName, cchReferencedDomainName,
+                         peUse);
+}
+
+// Only a plain name of the local system is modelled: the product asks no other.
+BOOL WINAPI LookupAccountNameW(LPCWSTR lpSystemName, LPCWSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                               LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse) {
+    Machine& m = winsim::Call("LookupAccountNameW");
+    if (winsim::IsWideStub(m)) return FALSE;
+    if ((lpSystemName && *lpSystemName) || !lpAccountName || !cbSid || !cchReferencedDomainName)
+        throw winsim::SimulationError("LookupAccountNameW: only a plain local name is modelled");
+    const std::wstring name = lpAccountName;
+    const Account* found = nullptr;
+    // Names compare without case (A to Z modelled); other characters exactly.
+    const auto sameName = [&](const std::wstring& other) {
+        return other.size() == name.size() &&
+               std::equal(name.begin(), name.end(), other.begin(), [](wchar_t a, wchar_t b) {
+                   return a == b || (a < 0x80 && b < 0x80 && std::toupper(a) == std::toupper(b));
+               });
+    };
+    for (const auto& [key, account] : m.accounts)
+        if (sameName(WideName(key, account))) found = &account;
+    return AnswerAccount(m, found, Sid, cbSid, ReferencedDomainName, cchReferencedDomainName, peUse);
 }
 
 BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName, LPSTR ReferencedDomainName,
                               LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse) {
     Machine& m = winsim::Call("LookupAccountSidA");
-    auto fail = [&](DWORD error) {
-        m.lastError = error;
-        return FALSE;
-    };
-    if (lpSystemName && *lpSystemName) return fail(ERROR_NOT_SUPPORTED);  // only the local system is simulated
-    if (!Sid || !cchName || !cchReferencedDomainName) return fail(ERROR_INVALID_PARAMETER);
-    for (const auto& [name, account] : m.accounts) {
-        const std::vector<BYTE> sid = winsim::SidBytes(account.sid);
-        // The count of sub-authorities (second byte) decides the length.
-        if (static_cast<const BYTE*>(Sid)[1] != sid[1] || std::memcmp(sid.data(), Sid, sid.size()) != 0) continue;
-        // Too small a buffer answers the sizes needed, terminators included.
-        if (*cchName < name.size() + 1 || *cchReferencedDomainName < account.domain.size() + 1) {
-            *cchName = static_cast<DWORD>(name.size() + 1);
-            *cchReferencedDomainName = static_cast<DWORD>(account.domain.size() + 1);
-            return fail(ERROR_INSUFFICIENT_BUFFER);
-        }
-        std::memcpy(Name, name.c_str(), name.size() + 1);
-        std::memcpy(ReferencedDomainName, account.domain.c_str(), account.domain.size() + 1);
-        *cchName = static_cast<DWORD>(name.size());
-        *cchReferencedDomainName = static_cast<DWORD>(account.domain.size());
-        if (peUse) *peUse = account.use;
-        m.lastError = ERROR_SUCCESS;
-        return TRUE;
-    }
-    return fail(ERROR_NONE_MAPPED);
+    if (lpSystemName && *lpSystemName) return Fail(m, ERROR_NOT_SUPPORTED);  // only the local system is simulated
+    if (!Sid || !cchName || !cchReferencedDomainName) return Fail(m, ERROR_INVALID_PARAMETER);
+    return AnswerSid(m, Sid, Name, cchName, ReferencedDomainName, cchReferencedDomainName, peUse);
+}
+
+BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName, LPWSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse) {
+    Machine& m = winsim::Call("LookupAccountSidW");
+    if (winsim::IsWideStub(m)) return FALSE;
+    if ((lpSystemName && *lpSystemName) || !Sid || !cchName || !cchReferencedDomainName)
+        throw winsim::SimulationError("LookupAccountSidW: only the local system is modelled");
+    return AnswerSid(m, Sid, Name, cchName, ReferencedDomainName, cchReferencedDomainName, peUse);
 }
 
 // ---- the desktop's shell ------------------------------------------------------

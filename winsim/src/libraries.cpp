@@ -193,8 +193,11 @@ void Libraries::AddSystemLibraries() {
                                        {"GetUserObjectInformationA", Export(&::GetUserObjectInformationA)},
                                        {"GetShellWindow", Export(&::GetShellWindow)},
                                        {"GetWindowThreadProcessId", Export(&::GetWindowThreadProcessId)}});
-    AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)}});
+    AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)},
+                                         {"LookupAccountNameW", Export(&::LookupAccountNameW)},
+                                         {"LookupAccountSidW", Export(&::LookupAccountSidW)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
+                                    {"WNetGetUserW", Export(&::WNetGetUserW)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
                                     {"WNetCancelConnection2A", Export(&::WNetCancelConnection2A)}});
     AddLibrary(system + "psapi.dll", {{"EnumProcesses", Export(&::EnumProcesses)},

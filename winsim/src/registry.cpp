@@ -343,13 +343,7 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lp
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (v->type != REG_SZ && v->type != REG_EXPAND_SZ)
         throw winsim::SimulationError("RegQueryValueExW of a value that is not text is not modelled");
-    std::wstring text = v->wide;
-    if (text.empty())
-        for (char c : v->text()) {
-            WCHAR w;
-            MultiByteToWideChar(CP_ACP, 0, &c, 1, &w, 1);
-            text += w;
-        }
+    const std::wstring text = v->wide.empty() ? winsim::Widen(v->text()) : v->wide;
     if (lpType) *lpType = v->type;
     const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
     if (lpData) {

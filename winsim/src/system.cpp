@@ -140,6 +140,12 @@ int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiBy
 
 namespace winsim {
 
+std::wstring Widen(const std::string& text) {
+    std::wstring out;
+    for (char c : text) out += ToWide(static_cast<unsigned char>(c));
+    return out;
+}
+
 std::string ToAnsi(const std::wstring& text, bool noBestFit, bool* usedDefault) {
     std::string out;
     for (wchar_t w : text) {

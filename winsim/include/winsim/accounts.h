@@ -15,12 +15,16 @@ struct Account {
     std::string domain;                       // the referenced domain it answers
     std::string sid = "S-1-5-21-1-2-3-1003";  // alice is the token's user
     SID_NAME_USE use = SidTypeUser;
+    // The name as Windows holds it, where it does not fit the code page; the
+    // map's key is then what the A calls answer for it.
+    std::wstring wideName;
 };
 
 class Accounts {
 public:
     std::string logonUser = "alice";  // what WNetGetUserA answers for the current user
     DWORD logonUserError = 0;         // non-zero: WNetGetUserA fails with this error
+    std::wstring logonUserWide;       // what WNetGetUserW answers, where the name does not fit the code page
     std::map<std::string, Account, NoCaseLess> accounts{{"alice", Account{"KESTRUP-PC"}}};
 
     // ---- the process token ---------------------------------------------------
