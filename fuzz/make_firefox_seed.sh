@@ -20,15 +20,7 @@ user_pref("zzz.kestrup.seed.unicode", "Zürich \u00e9t\u00e9");
 user_pref("zzz.kestrup.seed.number", -42);
 user_pref("zzz.kestrup.seed.flag", false);
 PREFS
-# Firefox writes prefs.js when it exits; SIGTERM ends it as a logout would.
-timeout 60 firefox-esr --headless --no-remote --profile "$work/profile" about:blank >"$work/log" 2>&1 &
-pid=$!
-for _ in $(seq 1 40); do [ -s "$work/profile/prefs.js" ] && break; sleep 0.25; done
-sleep 4
-kill -TERM "$pid" 2>/dev/null || true
-for _ in $(seq 1 60); do kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
-wait "$pid" 2>/dev/null || true
-pid=
+kestrup_firefox_run "$work/profile" "$work/log"
 grep -q '^user_pref("network.negotiate-auth.trusted-uris"' "$work/profile/prefs.js" ||
     { echo "make_firefox_seed: Firefox wrote no trusted-URIs line (see its log below)" >&2; cat "$work/log" >&2; exit 1; }
 # Only the lines Firefox wrote: its header and the preferences above, plus the

@@ -31,3 +31,27 @@ kestrup_firefox_check() {
 }
 
 fail() { echo "$firefox_check: FAILED: $*" >&2; exit 1; }
+
+# Runs Firefox headless on profile $1 (its output in $2) until its start-up is
+# over, then ends it as a logout does (SIGTERM), after which it writes prefs.js.
+# Start-up is over when Firefox records its last checkpoint in
+# sessionCheckpoints.json; a fixed wait of a few seconds was too short on a busy
+# machine, where Firefox was ended before it had read prefs.js and so never
+# wrote it again.
+kestrup_firefox_run() {
+    local profile=$1 log=$2 i
+    rm -f "$profile/sessionCheckpoints.json"
+    timeout 120 firefox-esr --headless --no-remote --profile "$profile" about:blank >"$log" 2>&1 &
+    pid=$!
+    for i in $(seq 1 400); do
+        grep -qs sessionstore-windows-restored "$profile/sessionCheckpoints.json" && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.25
+    done
+    kill -TERM "$pid" 2>/dev/null || true
+    for i in $(seq 1 120); do kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    pid=
+    return 0
+}

@@ -19,20 +19,9 @@ build=${1:-build/host}
 source scripts/lib/firefox.sh
 kestrup_firefox_check check_real_firefox rewrite_prefs "$build"
 
-# Runs Firefox headless on a profile for a few seconds, then ends it the way a
-# user's logout does (SIGTERM), after which it writes prefs.js.
 run_firefox() {
-    local profile=$1 log=$2 i
-    timeout 60 firefox-esr --headless --no-remote --profile "$profile" about:blank >"$log" 2>&1 &
-    pid=$!
-    for i in $(seq 1 40); do [ -s "$profile/prefs.js" ] && break; sleep 0.25; done
-    sleep 4
-    kill -TERM "$pid" 2>/dev/null
-    for i in $(seq 1 60); do kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
-    kill -9 "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    pid=
-    [ -s "$profile/prefs.js" ] || fail "Firefox wrote no prefs.js in $profile (see $log)"
+    kestrup_firefox_run "$1" "$2"
+    [ -s "$1/prefs.js" ] || fail "Firefox wrote no prefs.js in $1 (see $2)"
 }
 
 # The existing list: 400 hosts, about 8000 characters on one line.
