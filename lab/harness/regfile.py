@@ -117,12 +117,20 @@ class Value:
         return "%s %r" % (self.type_name(), self.data)
 
 
+_MACHINE = "\\registry\\machine\\"
+
+
 class Hive:
-    """One .reg file: {lower-case key path: (key path, {lower-case name: Value})}."""
+    """One .reg file: {lower-case key path: (key path, {lower-case name: Value})}.
+
+    A key marked "#link" is a registry link: Wine shares some keys between the
+    registry views so (Software\\Wow6432Node\\Policies names Software\\Policies,
+    as on Windows), and a path through it is read where it leads."""
 
     def __init__(self, path):
         self.path = path
         self.keys = {}
+        linked = []
         with open(path, encoding="utf-8", errors="surrogateescape") as f:
             lines = f.read().split("\n")
         current = None
@@ -133,6 +141,8 @@ class Hive:
             while line.endswith("\\") and not line.startswith("[") and i < len(lines):
                 line = line[:-1] + lines[i].strip()
                 i += 1
+            if line == "#link" and current is not None:
+                linked.append(name.lower())
             if not line or line.startswith(";") or line.startswith("#") or line.startswith("WINE REGISTRY"):
                 continue
             if line.startswith("["):
@@ -154,9 +164,29 @@ class Hive:
             except ValueError:
                 continue
             current[vname.lower()] = Value(vname, typ, data, size)
+        self.links = {}
+        for link in linked:
+            target = self.keys[link][1].get("symboliclinkvalue")
+            if target is not None and isinstance(target.data, bytes):
+                text = target.data.decode("utf-16-le", "replace").lower()
+                if text.startswith(_MACHINE):
+                    self.links[link] = text[len(_MACHINE):]
+
+    def resolve(self, path):
+        """The key a path leads to, through the links on its way (a few deep)."""
+        parts = path.strip("\\").split("\\")
+        for _ in range(8):
+            for n in range(1, len(parts) + 1):
+                target = self.links.get("\\".join(parts[:n]).lower())
+                if target is not None:
+                    parts = target.split("\\") + parts[n:]
+                    break
+            else:
+                break
+        return "\\".join(parts)
 
     def key(self, path):
-        entry = self.keys.get(path.strip("\\").lower())
+        entry = self.keys.get(self.resolve(path).lower())
         return entry[1] if entry else None
 
     def value(self, path, name):
