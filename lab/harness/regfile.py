@@ -130,7 +130,7 @@ class Hive:
     def __init__(self, path):
         self.path = path
         self.keys = {}
-        linked = []
+        linked, name = [], None
         with open(path, encoding="utf-8", errors="surrogateescape") as f:
             lines = f.read().split("\n")
         current = None
