@@ -5,6 +5,7 @@
 // system folder's own libraries. Every request is recorded with its flags.
 #include <windows.h>
 #include <aclapi.h>
+#include <wincrypt.h>
 #include <tlhelp32.h>
 #include <msi.h>
 #include <psapi.h>
@@ -193,7 +194,13 @@ void Libraries::AddSystemLibraries() {
                                        {"GetUserObjectInformationA", Export(&::GetUserObjectInformationA)},
                                        {"GetShellWindow", Export(&::GetShellWindow)},
                                        {"GetWindowThreadProcessId", Export(&::GetWindowThreadProcessId)}});
-    AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)}});
+    AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)},
+                                         {"CryptAcquireContextA", Export(&::CryptAcquireContextA)},
+                                         {"CryptReleaseContext", Export(&::CryptReleaseContext)},
+                                         {"CryptCreateHash", Export(&::CryptCreateHash)},
+                                         {"CryptHashData", Export(&::CryptHashData)},
+                                         {"CryptGetHashParam", Export(&::CryptGetHashParam)},
+                                         {"CryptDestroyHash", Export(&::CryptDestroyHash)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
                                     {"WNetCancelConnection2A", Export(&::WNetCancelConnection2A)}});
