@@ -133,7 +133,7 @@ bool HoldPinnedPackage(const PackagePins& pins, const std::string& fileName, con
     switch (FileSha256(file.get(), digest, error)) {
     case HashOutcome::kNoSha256:
         // Never a match: a pin that cannot be checked does not let the file through.
-        LogInstallerEvent(unchecked + "this Windows has no SHA-256 (error " + ErrorCodeText(error) + ").");
+        LogInstallerEvent(unchecked + "this Windows cannot compute SHA-256 (error " + ErrorCodeText(error) + ").");
         return false;
     case HashOutcome::kUnreadable:
         LogInstallerEvent(unchecked + "it cannot be read (error " + IntToText(static_cast<int>(error)) + ").");

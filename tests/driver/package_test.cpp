@@ -125,7 +125,7 @@ TEST_F(PackageTest, PinnedPackagesAreTheSitesOrCountAsMissing) {
              ", expected " + msiSha + "."},
         {"swapped after hashing", kPackage, "MSI", true, 3, false, true, true, ""},
         {"XP SP2 cannot check it", kPackage, "MSI", true, 2, false, false, false,
-         unchecked + "this Windows has no SHA-256 (error 0x80090008)."},
+         unchecked + "this Windows cannot compute SHA-256 (error 0x80090008)."},
         {"held open for writing", kPackage, "MSI", true, 3, true, false, false,
          unchecked + "it cannot be opened without sharing it for writing (error 32)."},
         {"engine redistributable, another file", kEngine, "MSI swapped", true, 3, false, false, false,
