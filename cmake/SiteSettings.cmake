@@ -17,6 +17,27 @@ set(KESTRUP_SITE_CALENDAR_PAGE "https://calendar.halvern.edu/upgrade" CACHE STRI
 set(KESTRUP_SITE_LATER_USERS ON CACHE BOOL
     "Fit users and Firefox profiles made after the run too (default profile, Firefox policy)")
 
+# The SHA-256 of each file the site ships beside the program, so that a file
+# swapped in that folder (users may be able to write it) is refused. Empty: that
+# file is not pinned. Each pin names its variable suffix and its file.
+set(KESTRUP_PINNED_FILES
+    KFW_RELEASE kfw_release.msi
+    INSTMSIA instmsia.exe
+    INSTMSIW instmsiw.exe
+    KB893803 WindowsInstaller-KB893803-v2-x86.exe
+    KB892090_2000 Windows2000-KB892090-x86-ENU.exe
+    KB892090_XP WindowsXP-KB892090-x86-ENU.exe)
+set(KESTRUP_PINNED_FILES_CXX "")
+set(KESTRUP_PINNED_NAMES "")
+list(LENGTH KESTRUP_PINNED_FILES pinned_length)
+math(EXPR pinned_last "${pinned_length} - 1")
+foreach(index RANGE 0 ${pinned_last} 2)
+    math(EXPR file_index "${index} + 1")
+    list(GET KESTRUP_PINNED_FILES ${index} suffix)
+    list(GET KESTRUP_PINNED_FILES ${file_index} file)
+    set(KESTRUP_SITE_SHA256_${suffix} "" CACHE STRING "SHA-256 of ${file} (64 hexadecimal digits); empty: not pinned")
+endforeach()
+
 function(kestrup_site_error variable message)
     message(FATAL_ERROR "Site setting ${variable}=\"${${variable}}\": ${message}")
 endfunction()
@@ -85,6 +106,26 @@ else()
     kestrup_site_error(KESTRUP_SITE_LATER_USERS "must be ON or OFF")
 endif()
 
+foreach(index RANGE 0 ${pinned_last} 2)
+    math(EXPR file_index "${index} + 1")
+    list(GET KESTRUP_PINNED_FILES ${index} suffix)
+    list(GET KESTRUP_PINNED_FILES ${file_index} file)
+    set(pin "${KESTRUP_SITE_SHA256_${suffix}}")
+    string(LENGTH "${pin}" pin_length)
+    if(NOT pin STREQUAL "" AND (NOT pin_length EQUAL 64 OR NOT pin MATCHES "^[0-9A-Fa-f]+$"))
+        kestrup_site_error(KESTRUP_SITE_SHA256_${suffix}
+                           "must be empty (not pinned) or the SHA-256 of ${file}: 64 hexadecimal digits")
+    endif()
+    string(TOLOWER "${pin}" pin)
+    string(APPEND KESTRUP_PINNED_FILES_CXX "    {\"${file}\", \"${pin}\"},\n")
+    if(NOT pin STREQUAL "")
+        list(APPEND KESTRUP_PINNED_NAMES ${file})
+    endif()
+endforeach()
+if(NOT KESTRUP_PINNED_NAMES)
+    set(KESTRUP_PINNED_NAMES "none")
+endif()
+
 # The KDC list is stored as one REG_MULTI_SZ block: each name with its
 # terminator, then the closing empty string.
 set(KESTRUP_KDC_NAMES_SIZE 1)
@@ -96,3 +137,5 @@ endforeach()
 message(STATUS "Kestrup site: domain ${KESTRUP_SITE_DOMAIN}, AFS cell ${KESTRUP_SITE_AFS_CELL}, "
                "KDCs ${KESTRUP_SITE_KDC1} ${KESTRUP_SITE_KDC2} ${KESTRUP_SITE_KDC3} "
                "(KdcNames block ${KESTRUP_KDC_NAMES_SIZE} bytes), later users ${KESTRUP_LATER_USERS_CXX}")
+string(REPLACE ";" " " pinned_names "${KESTRUP_PINNED_NAMES}")
+message(STATUS "Kestrup site: files pinned by SHA-256: ${pinned_names}")

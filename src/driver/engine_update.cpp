@@ -116,7 +116,8 @@ bool VersionIsOlder(const std::string& installed, const std::string& minimum) {
     return SplitVersion(installed) < SplitVersion(minimum);
 }
 
-EngineUpdate UpdateWindowsInstaller(const RunFlags& flags, int osClass, const std::string& osDescription) {
+EngineUpdate UpdateWindowsInstaller(const RunFlags& flags, int osClass, const std::string& osDescription,
+                                    const PackagePins& pins) {
     const EngineRedistributable* update = ChooseRedistributable(osClass, osDescription);
     if (!update) return EngineUpdate::kContinue;
 
@@ -132,6 +133,8 @@ EngineUpdate UpdateWindowsInstaller(const RunFlags& flags, int osClass, const st
     // directory and never a program at a blank-cut prefix of a path with blanks.
     std::string command = "\"" + program + "\" /quiet /norestart";
     if (program.size() >= MAX_PATH) return EngineUpdate::kContinue;
+    FileHandle held;  // a pinned redistributable, unchangeable until it has ended
+    if (!HoldPinnedPackage(pins, update->program, program, held)) return EngineUpdate::kContinue;
     std::string errorText;  // not shown: a redistributable that cannot start leaves the engine as it is
     if (!RunCommand(command, true, errorText)) return EngineUpdate::kContinue;
 

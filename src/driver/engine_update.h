@@ -2,6 +2,7 @@
 // before the package is installed; an updated engine needs a restart.
 #pragma once
 
+#include "driver/pinned_package.h"
 #include "driver/run_flags.h"
 
 #include <array>
@@ -15,7 +16,9 @@ enum class EngineUpdate {
     kRestartDeclined,   // the engine was updated, the restart declined and logged: exit value 0
 };
 
-EngineUpdate UpdateWindowsInstaller(const RunFlags& flags, int osClass, const std::string& osDescription);
+// A pinned redistributable that is not the one pinned counts as missing: no update.
+EngineUpdate UpdateWindowsInstaller(const RunFlags& flags, int osClass, const std::string& osDescription,
+                                    const PackagePins& pins = SitePackagePins());
 
 // The FileVersion string of a file's version resource; empty when there is none.
 std::string GetFileVersion(const std::string& path);

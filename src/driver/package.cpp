@@ -89,13 +89,15 @@ std::string InstallerErrorText(int code) {
     return std::string(" (") + text + ")";
 }
 
-bool InstallKerberosPackage(const RunFlags& flags, std::string& installerMessage) {
+bool InstallKerberosPackage(const RunFlags& flags, std::string& installerMessage, const PackagePins& pins) {
     installerMessage.clear();
     std::string path;
     // Without the program's own path there is no package to find: report it as
     // missing by its name rather than guess a folder.
     if (GetProgramDirectory(path)) path += kPackageFileName;
-    if (path.empty() || path.size() >= MAX_PATH || !FileExists(path)) {
+    FileHandle held;  // a pinned package, unchangeable until Windows Installer is done with it
+    if (path.empty() || path.size() >= MAX_PATH || !FileExists(path) ||
+        !HoldPinnedPackage(pins, kPackageFileName, path, held)) {
         installerMessage =
             "ERROR the installer file: " + (path.empty() ? std::string(kPackageFileName) : path) + " is missing.";
         return false;

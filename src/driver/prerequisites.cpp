@@ -61,12 +61,14 @@ bool HotfixNeeded(std::string& fileName) {
     return !RegKeyExists(HKEY_LOCAL_MACHINE, kHotfixMarkerKey);
 }
 
-void InstallHotfix(const RunFlags& flags) {
+void InstallHotfix(const RunFlags& flags, const PackagePins& pins) {
     std::string fileName;
     if (!HotfixNeeded(fileName)) return;
     std::string logText;
     std::string path;
-    if (!GetProgramDirectory(path) || !FileExists(path + fileName)) {
+    FileHandle held;  // a pinned installer, unchangeable until it has ended
+    if (!GetProgramDirectory(path) || !FileExists(path + fileName) ||
+        !HoldPinnedPackage(pins, fileName, path + fileName, held)) {
         logText = "ERROR: the installer file " + fileName + " is missing.";
     } else {
         path += fileName;

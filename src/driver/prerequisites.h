@@ -2,6 +2,7 @@
 // client, and the KB892090 hotfix that some Windows versions need.
 #pragma once
 
+#include "driver/pinned_package.h"
 #include "driver/run_flags.h"
 
 #include <windows.h>
@@ -23,7 +24,8 @@ INT_PTR CALLBACK IncompatibleSoftwareDialogProc(HWND dialog, UINT message, WPARA
 // then names its installer.
 bool HotfixNeeded(std::string& fileName);
 // Installs KB892090 where it applies; failures are logged (and shown unless
-// Silent), never fatal.
-void InstallHotfix(const RunFlags& flags);
+// Silent), never fatal. A pinned installer that is not the one pinned counts
+// as missing.
+void InstallHotfix(const RunFlags& flags, const PackagePins& pins = SitePackagePins());
 
 }  // namespace kestrup

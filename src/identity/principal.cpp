@@ -15,6 +15,7 @@ namespace {
 
 constexpr size_t kKclntBufferChars = 256;
 constexpr char kLabel[] = "Default principal:";
+constexpr char kKerberosClientKey[] = "Software\\MIT\\Kerberos\\Client\\CurrentVersion";
 
 // KCGetUserName fills the caller's 256-character buffer with a terminated name
 // and answers non-zero for success. It is called with the C calling convention,
@@ -53,8 +54,7 @@ std::string PrincipalNameFromKlistOutput(const std::string& text) {
 bool GetKerberosBinDirectory(std::string& path) {
     path.clear();
     std::string folder;
-    if (!RegReadString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName", folder))
-        return false;
+    if (!RegReadString(HKEY_LOCAL_MACHINE, kKerberosClientKey, "PathName", folder)) return false;
     AddTrailingBackslash(folder);
     folder += "bin";
     // klist.exe in it must have a usable path; a longer one is refused, not cut.
@@ -81,9 +81,17 @@ bool GetKlistPrincipalName(std::string& name) {
 
 bool GetKclntUserName(std::string& name) {
     name.clear();
-    // The library of another product: never from this program's folder or
-    // the current folder, where anyone could have put a file of that name.
-    const std::string path = FindInSafeFolders("Kclnt32.dll");
+    // The library of another product: from the system folders or the bin
+    // folder of the Kerberos for Windows that this 32-bit process would load
+    // (its PathName in the plain view), never from this program's folder, the
+    // current folder or a PATH folder, where a user could have put a file of
+    // that name.
+    std::string kerberosBin;
+    if (RegReadStringInView(HKEY_LOCAL_MACHINE, kKerberosClientKey, "PathName", 0, kerberosBin)) {
+        AddTrailingBackslash(kerberosBin);
+        kerberosBin += "bin";
+    }
+    const std::string path = FindSoftwareLibrary("Kclnt32.dll", kerberosBin);
     if (path.empty()) return false;
     RuntimeLibrary library(path);
     auto getUserName = library.Find<KCGetUserNameFunction>("KCGetUserName");

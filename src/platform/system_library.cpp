@@ -17,6 +17,15 @@ bool IsFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string FindInFolders(const std::vector<std::string>& folders, const std::string& fileName) {
+    for (std::string folder : folders) {
+        AddTrailingBackslash(folder);
+        const std::string path = folder + fileName;
+        if (path.size() < MAX_PATH && IsFile(path)) return path;
+    }
+    return "";
+}
+
 }  // namespace
 
 RuntimeLibrary::RuntimeLibrary(const std::string& path) {
@@ -32,7 +41,7 @@ RuntimeLibrary SystemLibrary(const char* fileName) {
     return RuntimeLibrary(folder + fileName);
 }
 
-std::vector<std::string> SafeSearchFolders() {
+std::vector<std::string> SystemFolders() {
     std::vector<std::string> folders;
     std::string system, windows;
     if (GetSystemDir(system)) folders.push_back(system);
@@ -44,6 +53,11 @@ std::vector<std::string> SafeSearchFolders() {
         folders.push_back(windows + "System");
         folders.push_back(windows.substr(0, windows.size() - 1));
     }
+    return folders;
+}
+
+std::vector<std::string> SafeSearchFolders() {
+    std::vector<std::string> folders = SystemFolders();
     // PATH comes from the environment the installer was started with; an entry
     // that is relative (searched from the current folder) or not on a local
     // fixed disk is passed over.
@@ -69,13 +83,12 @@ std::vector<std::string> SafeSearchFolders() {
     return folders;
 }
 
-std::string FindInSafeFolders(const std::string& fileName) {
-    for (std::string folder : SafeSearchFolders()) {
-        AddTrailingBackslash(folder);
-        const std::string path = folder + fileName;
-        if (path.size() < MAX_PATH && IsFile(path)) return path;
-    }
-    return "";
+std::string FindInSafeFolders(const std::string& fileName) { return FindInFolders(SafeSearchFolders(), fileName); }
+
+std::string FindSoftwareLibrary(const std::string& fileName, const std::string& installFolder) {
+    std::vector<std::string> folders = SystemFolders();
+    if (IsOnLocalFixedDisk(installFolder)) folders.push_back(installFolder);
+    return FindInFolders(folders, fileName);
 }
 
 }  // namespace kestrup

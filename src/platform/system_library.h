@@ -51,6 +51,10 @@ Function LoadedModuleFunction(const char* module, const char* name) {
 // A library of the system folder: <system folder>\fileName.
 RuntimeLibrary SystemLibrary(const char* fileName);
 
+// The system folder, the 16-bit system folder and the Windows folder, in
+// Windows' order: the folders only administrators can change.
+std::vector<std::string> SystemFolders();
+
 // The folders a program or library of another product may come from, in
 // Windows' order with the program's folder and the current folder left out:
 // the system folder, the 16-bit system folder, the Windows folder, then the
@@ -60,5 +64,12 @@ std::vector<std::string> SafeSearchFolders();
 // The full path of fileName in the first of SafeSearchFolders that holds it
 // as a file; the empty text when none does.
 std::string FindInSafeFolders(const std::string& fileName);
+
+// The full path of a library that another product installs: in the first of
+// SystemFolders that holds it, else in installFolder, the folder its own
+// software registered under HKEY_LOCAL_MACHINE (used only when it is absolute
+// and on a local fixed disk). Never from a PATH folder: one made at the root of
+// the system drive can be changed by every signed-in user. Empty when none holds it.
+std::string FindSoftwareLibrary(const std::string& fileName, const std::string& installFolder);
 
 }  // namespace kestrup

@@ -108,14 +108,20 @@ bool RemoveAfsPackage(std::string& afsKeyName, bool reallySilent) {
     }
     // A 64-bit package (its entry in the 64-bit view) has a 64-bit library,
     // which this 32-bit process cannot load: the adapter is left to it.
-    const bool package64 = UninstallEntryView(afsKeyName) == KEY_WOW64_64KEY;
+    const REGSAM view = UninstallEntryView(afsKeyName);
+    const bool package64 = view == KEY_WOW64_64KEY;
+    // Where the AFS software put itself, read before its removal takes the entry.
+    std::string installFolder;
+    RegReadStringInView(HKEY_LOCAL_MACHINE, std::string(kUninstallRoot) + "\\" + afsKeyName, "InstallLocation", view,
+                        installFolder);
     // Any answer but success, 3010 included, leaves the loopback adapter alone.
     if (RemoveProduct(afsKeyName, reallySilent) != ERROR_SUCCESS) return false;
     if (package64) return true;
-    // The library belongs to the AFS software: found where Windows would look
-    // after this program's folder and the current folder, never in those two.
+    // The library belongs to the AFS software: taken from the system folders or
+    // the folder its entry registered, never from this program's folder, the
+    // current folder or a PATH folder, which users may be able to write.
     // It stays loaded: what it starts may still be running when the call returns.
-    const std::string path = FindInSafeFolders("afsloopback.dll");
+    const std::string path = FindSoftwareLibrary("afsloopback.dll", installFolder);
     if (path.empty()) return true;
     RuntimeLibrary loopback(path);
     using UnInstallLoopBackFunction = void(WINAPI*)();

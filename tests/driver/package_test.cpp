@@ -1,5 +1,8 @@
 #include "driver/package.h"
 
+#include "driver/engine_update.h"
+#include "driver/os_class.h"
+#include "driver/prerequisites.h"
 #include "support/machine_fixture.h"
 
 using namespace kestrup;
@@ -83,6 +86,94 @@ TEST_F(PackageTest, UnknownProgramPathIsReportedWithoutGuessing) {
     EXPECT_FALSE(InstallKerberosPackage(RunFlags{}, message));
     EXPECT_EQ(message, "ERROR the installer file: kfw_release.msi is missing.");
     EXPECT_TRUE(m.installerCalls.empty());
+}
+
+// What another program gets when it tries to overwrite, then delete, the file at path.
+std::vector<DWORD> TrySwap(const std::string& path) {
+    std::vector<DWORD> errors;
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    errors.push_back(other == INVALID_HANDLE_VALUE ? GetLastError() : 0);
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    errors.push_back(DeleteFileA(path.c_str()) ? 0 : GetLastError());
+    return errors;
+}
+
+TEST_F(PackageTest, PinnedPackagesAreTheSitesOrCountAsMissing) {
+    const std::string msiSha = "f936c64eb2f99967d11cb14160b66ebfd6ce719a7ced875dcfc425e0b7c6aa0a";  // of "MSI"
+    const std::string otherSha = "17780689abdcfd3e9b8b701712757ec09b08cae32ec0bf6c5ccf80d175e9d31f";
+    const std::string engine = std::string(kProgramDir) + "WindowsInstaller-KB893803-v2-x86.exe";
+    const std::string hotfix = std::string(kProgramDir) + "WindowsXP-KB892090-x86-ENU.exe";
+    const std::string unchecked =
+        std::string("ERROR: ") + kPackagePath + " cannot be checked against the SHA-256 this installer was built for: ";
+    enum Installer { kPackage, kEngine, kHotfix };
+    struct Case {
+        const char* what;
+        Installer installer;
+        std::string content;  // of the file in the program's folder
+        bool pinned;          // to the SHA-256 of "MSI"
+        WORD servicePack;     // of Windows XP
+        bool heldForWriting;  // by another program when the run comes to it
+        bool swapWhileRunning;
+        bool runs;
+        std::string logged;
+    } cases[] = {
+        {"not pinned", kPackage, "MSI swapped", false, 3, false, false, true, ""},
+        {"pinned, matches", kPackage, "MSI", true, 3, false, false, true, ""},
+        {"pinned, another file", kPackage, "MSI swapped", true, 3, false, false, false,
+         std::string("ERROR: ") + kPackagePath + " is not the file this installer was built for: SHA-256 " + otherSha +
+             ", expected " + msiSha + "."},
+        {"swapped after hashing", kPackage, "MSI", true, 3, false, true, true, ""},
+        {"XP SP2 cannot check it", kPackage, "MSI", true, 2, false, false, false,
+         unchecked + "this Windows cannot compute SHA-256 (error 0x80090008)."},
+        {"held open for writing", kPackage, "MSI", true, 3, true, false, false,
+         unchecked + "it cannot be opened without sharing it for writing (error 32)."},
+        {"engine redistributable, another file", kEngine, "MSI swapped", true, 3, false, false, false,
+         "ERROR: " + engine + " is not the file this installer was built for: SHA-256 " + otherSha + ", expected " +
+             msiSha + "."},
+        {"hotfix swapped while it runs", kHotfix, "MSI", true, 3, false, true, true, ""},
+    };
+    ForEachRow(cases, [&](const Case& c) {
+        SCOPED_TRACE(c.what);
+        m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, c.servicePack);
+        const std::string file = c.installer == kPackage ? kPackagePath : c.installer == kEngine ? engine : hotfix;
+        const char* name = file.c_str() + std::string(kProgramDir).size();
+        PackagePins pins;
+        if (c.pinned) pins[name] = msiSha;
+        std::vector<DWORD> swapErrors;
+        auto swap = [&] {
+            if (c.swapWhileRunning) swapErrors = TrySwap(file);
+        };
+        if (c.installer == kPackage)
+            m.AddPackage(kPackagePath, {ERROR_SUCCESS, swap}, c.content);
+        else
+            m.AddProgram(file, {0, 0, [&](const winsim::ProcessStart&) { swap(); }});
+        m.FindFile(file)->data = c.content;
+        HANDLE other = c.heldForWriting ? CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                      nullptr, OPEN_EXISTING, 0, nullptr)
+                                        : INVALID_HANDLE_VALUE;
+        std::string message;
+        if (c.installer == kPackage) {
+            EXPECT_EQ(InstallKerberosPackage(RunFlags{true, true, false}, message, pins), c.runs);
+            EXPECT_EQ(message, c.runs ? "" : std::string("ERROR the installer file: ") + kPackagePath + " is missing.");
+        } else if (c.installer == kEngine) {
+            m.AddFile("C:\\WINDOWS\\system32\\msiexec.exe", "MZ");
+            m.FindFile("C:\\WINDOWS\\system32\\msiexec.exe")->fileVersions = {{"040904B0", "3.0.3790.2180"}};
+            EXPECT_EQ(
+                UpdateWindowsInstaller(RunFlags{true, true, false}, kOsXp, "", pins) == EngineUpdate::kRestartRequested,
+                c.runs);
+        } else {
+            InstallHotfix(RunFlags{true, true, false}, pins);
+        }
+        if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+        EXPECT_EQ(m.installerCalls.size() + m.started.size(), c.runs ? 1u : 0u);
+        EXPECT_EQ(LogEntry("0").value_or(""), c.logged);
+        // Held, the file could be neither overwritten nor deleted; it is let go once its installer has ended.
+        if (c.swapWhileRunning)
+            EXPECT_EQ(swapErrors, (std::vector<DWORD>{ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}));
+        ASSERT_NE(m.FindFile(file), nullptr);
+        EXPECT_EQ(m.FindFile(file)->data, c.content);
+    });
 }
 
 TEST(InstallerErrorTextTest, Texts) {

@@ -1,5 +1,6 @@
-// Nothing planted in the program's folder or the current folder is loaded or
-// run, on any Windows the installer supports.
+// Nothing planted in the program's folder or the current folder, nor another
+// product's library planted in a PATH folder, is loaded or run, on any Windows
+// the installer supports.
 #include "driver/engine_update.h"
 #include "driver/package.h"
 #include "identity/principal.h"
@@ -22,6 +23,8 @@ namespace {
 
 constexpr char kCurrentDir[] = "C:\\Documents and Settings\\alice\\My Documents\\Downloads\\";
 constexpr char kPathDir[] = "C:\\Program Files\\Kerberos Client\\";
+constexpr char kKerberosBin[] = "C:\\Program Files\\MIT\\Kerberos\\bin\\";
+constexpr char kAfsFolder[] = "C:\\Program Files\\Marlo\\";
 constexpr char kAfsCode[] = "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}";
 
 int g_realCalls = 0;
@@ -65,40 +68,45 @@ TEST_F(PlantedFilesTest, PlantedLibrariesAndProgramsAreNeverUsed) {
     struct Case {
         const char* name;
         std::string real;  // where the one that must be used lives
+        bool onPath;       // also planted in a PATH folder, which Windows searches for it
         std::function<void(PlantedFilesTest&, Machine&)> act;
     } cases[] = {
-        {"version.dll", system + "version.dll",
+        {"version.dll", system + "version.dll", false,
          [](PlantedFilesTest&, Machine& m) { GetFileVersion(m.systemDirectory + "\\msiexec.exe"); }},
-        {"mpr.dll", system + "mpr.dll",
+        {"mpr.dll", system + "mpr.dll", false,
          [](PlantedFilesTest&, Machine&) {
              std::string user, domain;
              EXPECT_TRUE(GetUserAndDomain(user, domain));
          }},
-        {"psapi.dll", system + "psapi.dll",
+        {"psapi.dll", system + "psapi.dll", false,
          [](PlantedFilesTest&, Machine& m) {
              m.missingKernelFunctions.insert("CreateToolhelp32Snapshot");  // NT 4: psapi's way
              IsProcessRunning("firefox.exe");
          }},
-        {"msi.dll", system + "msi.dll",
+        {"msi.dll", system + "msi.dll", false,
          [](PlantedFilesTest& t, Machine&) {
              t.AddKerberosPackage();
              std::string message;
              EXPECT_TRUE(InstallKerberosPackage(RunFlags{true, true, false}, message)) << message;
          }},
-        {"Kclnt32.dll", std::string(kPathDir) + "Kclnt32.dll",
+        {"Kclnt32.dll", std::string(kKerberosBin) + "Kclnt32.dll", true,
          [](PlantedFilesTest&, Machine& m) {
-             m.AddLibrary(std::string(kPathDir) + "Kclnt32.dll",
+             m.SetString(HKEY_LOCAL_MACHINE, "Software\\MIT\\Kerberos\\Client\\CurrentVersion", "PathName",
+                         "C:\\Program Files\\MIT\\Kerberos");
+             m.AddLibrary(std::string(kKerberosBin) + "Kclnt32.dll",
                           {{"KCGetUserName", reinterpret_cast<FARPROC>(&RealKCGetUserName)}});
              std::string name;
              EXPECT_TRUE(GetKclntUserName(name));
              EXPECT_EQ(g_realCalls, 1);
          }},
-        {"afsloopback.dll", system + "afsloopback.dll",
+        {"afsloopback.dll", std::string(kAfsFolder) + "afsloopback.dll", true,
          [](PlantedFilesTest&, Machine& m) {
-             m.AddLibrary(m.systemDirectory + "\\afsloopback.dll",
+             m.AddLibrary(std::string(kAfsFolder) + "afsloopback.dll",
                           {{"UnInstallLoopBack", reinterpret_cast<FARPROC>(&RealLoopback)}});
              m.SetString(HKEY_LOCAL_MACHINE, std::string(kUninstallRoot) + "\\" + kAfsCode, "DisplayName",
                          "QV-OpenAFS 1.5");
+             m.SetString(HKEY_LOCAL_MACHINE, std::string(kUninstallRoot) + "\\" + kAfsCode, "InstallLocation",
+                         kAfsFolder);
              m.AddPackage(kAfsCode, {0, [&m] { m.FindKey(HKEY_LOCAL_MACHINE, kUninstallRoot)->subkeys.clear(); }});
              m.RemoveFile(kAfsCode);
              std::string key = kAfsCode;
@@ -106,7 +114,7 @@ TEST_F(PlantedFilesTest, PlantedLibrariesAndProgramsAreNeverUsed) {
              EXPECT_EQ(g_realCalls, 1);
              m.ReleaseLoadedLibraries();
          }},
-        {"MsiExec.exe", system + "MsiExec.exe",
+        {"MsiExec.exe", system + "MsiExec.exe", false,
          [](PlantedFilesTest&, Machine& m) {
              m.AddProgram(m.systemDirectory + "\\MsiExec.exe");
              std::string error;
@@ -118,8 +126,8 @@ TEST_F(PlantedFilesTest, PlantedLibrariesAndProgramsAreNeverUsed) {
     };
     std::vector<std::pair<const Case*, std::string>> rows;
     for (const Case& c : cases)
-        for (const std::string folder : {std::string(kProgramDir), std::string(kCurrentDir)})
-            rows.push_back({&c, folder});
+        for (const std::string folder : {std::string(kProgramDir), std::string(kCurrentDir), std::string(kPathDir)})
+            if (c.onPath || folder != kPathDir) rows.push_back({&c, folder});
     ForEachRow(rows, [&](const std::pair<const Case*, std::string>& row) {
         const Case& c = *row.first;
         const std::string& folder = row.second;

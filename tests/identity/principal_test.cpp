@@ -150,9 +150,9 @@ TEST_F(PrincipalTest, FilesPlantedInTheTemporaryFolderAreLeftAlone) {
 // ---- Kclnt32.dll ----------------------------------------------------------------
 
 TEST_F(PrincipalTest, KclntUserNameFromTheLibrary) {
-    const std::string folders[] = {m.systemDirectory, "C:\\Program Files\\Kerberos Client"};
+    const std::string folders[] = {m.systemDirectory, "C:\\Program Files\\MIT\\Kerberos\\bin"};
     ForEachRow(folders, [&](const std::string& folder) {
-        m.SetEnv("PATH", "C:\\Program Files\\Kerberos Client;" + m.systemDirectory);
+        m.SetString(HKEY_LOCAL_MACHINE, kClientKey, "PathName", "C:\\Program Files\\MIT\\Kerberos\\");
         InstallKclnt("alice", folder);
         std::string name;
         EXPECT_TRUE(GetKclntUserName(name)) << folder;

@@ -30,7 +30,10 @@ UINT WINAPI MsiInstallProductA(LPCSTR szPackagePath, LPCSTR szCommandLine) {
     // The reduced and full interfaces wait for clicks on their dialogs.
     if ((m.installerUiLevel & 7) >= INSTALLUILEVEL_REDUCED && winsim::Inside(m).NobodySees())
         throw winsim::SimulationError("Windows Installer wizard shown where nobody sees it: it never finishes");
-    if (!m.FileExistsAt(path)) return 1619;  // ERROR_INSTALL_PACKAGE_OPEN_FAILED
+    // The service opens the package for reading, sharing only reading with others.
+    if (!m.FileExistsAt(path) ||
+        winsim::Inside(m).FileSharingConflict(m.FindFile(path)->path, GENERIC_READ, FILE_SHARE_READ, false))
+        return 1619;  // ERROR_INSTALL_PACKAGE_OPEN_FAILED
     auto it = m.Packages().find(path);
     if (it == m.Packages().end()) return ERROR_INSTALL_PACKAGE_INVALID;
     UINT result = it->second.result;

@@ -113,6 +113,13 @@ BOOL Start(Machine& m, ProcessStart start, LPPROCESS_INFORMATION info, HANDLE st
         m.lastError = ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
+    // The loader opens the image for reading and executing: a handle that does not share reading keeps it shut.
+    if (winsim::Inside(m).FileSharingConflict(start.program, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                              false)) {
+        m.startFailures.push_back(start);
+        m.lastError = ERROR_SHARING_VIOLATION;
+        return FALSE;
+    }
     DWORD exitCode = 0;
     auto it = m.Programs().find(start.program);
     if (it != m.Programs().end() && it->second.startError) {
