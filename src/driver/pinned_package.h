@@ -23,8 +23,7 @@ PackagePins SitePackagePins();
 // pinned (held stays closed) or the file's SHA-256 is its pin: held then keeps
 // the file open without write or delete sharing; keep it until the installer
 // has ended. False when it is pinned and absent, different, or cannot be
-// checked (no SHA-256 on this Windows, or the file cannot be opened that way or
-// read): the file then counts as missing, and every case but absence is
+// checked (the file cannot be opened that way or read): the file then counts as missing, and every case but absence is
 // written to the installer event log.
 bool HoldPinnedPackage(const PackagePins& pins, const std::string& fileName, const std::string& path, FileHandle& held);
 

@@ -1,6 +1,8 @@
+#include "platform/sha256.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <winsim/machine.h>
 
 using namespace kestrup;
@@ -104,3 +106,26 @@ TEST_F(TextTest, NumberConversions) {
 }
 
 }  // namespace
+
+// The standard's own examples, one spanning two blocks, and a length that
+// leaves no room for the bit count in its last block.
+TEST(Sha256Test, KnownDigests) {
+    struct Case {
+        std::string data;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Case& c : cases) {
+        Sha256 sha;
+        // In uneven pieces, as a file is read.
+        for (size_t at = 0; at < c.data.size(); at += 4093)
+            sha.Add(reinterpret_cast<const unsigned char*>(c.data.data()) + at,
+                    std::min<size_t>(4093, c.data.size() - at));
+        EXPECT_EQ(sha.HexDigest(), c.digest) << c.data.size() << " bytes";
+    }
+}

@@ -5,7 +5,6 @@
 // system folder's own libraries. Every request is recorded with its flags.
 #include <windows.h>
 #include <aclapi.h>
-#include <wincrypt.h>
 #include <tlhelp32.h>
 #include <msi.h>
 #include <psapi.h>
@@ -196,13 +195,7 @@ void Libraries::AddSystemLibraries() {
                                        {"GetWindowThreadProcessId", Export(&::GetWindowThreadProcessId)}});
     AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)},
                                          {"LookupAccountNameW", Export(&::LookupAccountNameW)},
-                                         {"LookupAccountSidW", Export(&::LookupAccountSidW)},
-                                         {"CryptAcquireContextA", Export(&::CryptAcquireContextA)},
-                                         {"CryptReleaseContext", Export(&::CryptReleaseContext)},
-                                         {"CryptCreateHash", Export(&::CryptCreateHash)},
-                                         {"CryptHashData", Export(&::CryptHashData)},
-                                         {"CryptGetHashParam", Export(&::CryptGetHashParam)},
-                                         {"CryptDestroyHash", Export(&::CryptDestroyHash)}});
+                                         {"LookupAccountSidW", Export(&::LookupAccountSidW)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetUserW", Export(&::WNetGetUserW)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
