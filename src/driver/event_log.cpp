@@ -1,6 +1,7 @@
 #include "driver/event_log.h"
 
 #include "platform/registry.h"
+#include "platform/run_log.h"
 #include "platform/text.h"
 
 #include <windows.h>
@@ -37,6 +38,7 @@ int NextInstallerLogSlot() {
 }
 
 bool LogInstallerEvent(const std::string& message) {
+    WriteRunLog("installer event log: " + message);
     return RegWriteString(HKEY_LOCAL_MACHINE, kInstallerLogKey, IntToText(NextInstallerLogSlot()), message);
 }
 

@@ -1,6 +1,7 @@
 #include "driver/package.h"
 
 #include "platform/program_dir.h"
+#include "platform/run_log.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
 
@@ -114,6 +115,7 @@ bool InstallKerberosPackage(const RunFlags& flags, std::string& installerMessage
     UINT result = kInstallServiceFailure;
     if (setInternalUi && installProduct) {
         setInternalUi(level, nullptr);
+        EnableInstallerLog(msi, "install");
         result = installProduct(path.c_str(), "REBOOT=REALLYSUPPRESS");
     }
     if (result == ERROR_SUCCESS) return true;

@@ -13,11 +13,14 @@
 #include "platform/handles.h"
 #include "platform/hardening.h"
 #include "platform/launch.h"
+#include "platform/os_version.h"
 #include "platform/registry.h"
+#include "platform/run_log.h"
 #include "platform/text.h"
 #include "removal/earlier_software.h"
 #include "site_constants.h"
 
+#include <optional>
 #include <vector>
 
 namespace kestrup {
@@ -82,14 +85,24 @@ std::string ComposeRemovalQuestion(const std::string& tesselKeyName, const std::
     return text + "Do you want to continue?";
 }
 
-void RunIntegrationSteps(const RunFlags& flags) {
+std::vector<std::string> RunIntegrationSteps(const RunFlags& flags) {
     // Nobody can be warned to close a running browser: it is left alone, as in a really silent run.
+    const IntegrationReport report = ConfigureBrowsersAndLsa(flags.reallySilent || flags.unseen, site::kLaterUsers);
+    std::vector<std::string> said;
     // A user who did not get a value, and a hive left loaded (it blocks that
-    // user's next logon), are told to whoever reads the log.
-    for (const UserHiveReport& report : ConfigureBrowsersAndLsa(flags.reallySilent || flags.unseen, site::kLaterUsers))
-        if (IsUserHiveFailure(report.outcome)) LogInstallerEvent("ERROR: " + DescribeUserHive(report));
-    SetTcpipDomain();
-    if (!flags.noHotFix) InstallHotfix(flags);
+    // user's next logon), are told to whoever reads the installer event log too.
+    for (const UserHiveReport& user : report.hives) {
+        said.push_back(DescribeUserHive(user));
+        if (IsUserHiveFailure(user.outcome)) LogInstallerEvent("ERROR: " + said.back());
+    }
+    for (const ProfileReport& profile : report.profiles) said.push_back(DescribeProfile(profile));
+    said.insert(said.end(), report.notes.begin(), report.notes.end());
+    said.push_back(SetTcpipDomain() ? "TCP/IP domain written" : "TCP/IP domain not written");
+    if (flags.noHotFix)
+        said.push_back("KB892090 hotfix skipped: /NoHotFix");
+    else
+        InstallHotfix(flags);
+    return said;
 }
 
 void StartCredentialManager() {
@@ -110,99 +123,216 @@ void StartCredentialManager() {
     StartProgramA(path, path, SW_SHOWMINIMIZED, 0, false);
 }
 
-int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
-    RunFlags decided = ParseSwitches(commandLine);
-    decided.unseen = !BoxesCanBeSeen();
-    const RunFlags& flags = decided;
-    bool removalDone = false;
+namespace {
 
-    if (!flags.silent && Ask(flags, "This program will install Kerberos for Windows.\n\nDo you want to continue?",
-                             "Install Kerberos for Windows?") == IDNO)
-        return kExitStopped;
-
+// What the run knows: decided at its start, or learnt by a step.
+struct RunState {
+    HINSTANCE instance = nullptr;
+    RunFlags flags;
+    int osClass = kOsUnknown;
     std::string osDescription;
-    const int osClass = GetOsClass(osDescription);
+    bool removalDone = false;
+    std::string installerMessage;
+};
 
-    if (!flags.reallySilent && !CheckCalendarSoftware(instance, flags)) return kExitStopped;
+// What one step came to, in words for the run's log, and the exit value when
+// the run ends with it.
+struct StepOutcome {
+    std::string said;
+    std::optional<int> exitValue;
+    std::vector<std::string> details;  // one line each: users, profiles, settings
+};
 
+StepOutcome GoOn(std::string said) { return {std::move(said), std::nullopt, {}}; }
+StepOutcome End(int exitValue, std::string said) { return {std::move(said), exitValue, {}}; }
+
+StepOutcome Confirm(RunState& run) {
+    if (run.flags.silent) return GoOn("not asked (silent)");
+    if (Ask(run.flags, "This program will install Kerberos for Windows.\n\nDo you want to continue?",
+            "Install Kerberos for Windows?") == IDNO)
+        return End(kExitStopped, "declined");
+    return GoOn("going on");
+}
+
+StepOutcome ClassifyWindows(RunState& run) {
+    run.osClass = GetOsClass(run.osDescription);
+    return GoOn("OsClass " + IntToText(run.osClass) + ", " + run.osDescription);
+}
+
+StepOutcome CheckCalendar(RunState& run) {
+    if (run.flags.reallySilent) return GoOn("not checked (/ReallySilent)");
+    if (!CheckCalendarSoftware(run.instance, run.flags)) return End(kExitStopped, "old calendar client: stopped");
+    return GoOn("nothing in the way");
+}
+
+StepOutcome RemoveEarlier(RunState& run) {
+    const RunFlags& flags = run.flags;
     std::string tesselKeyName, afsKeyName;
-    if (FindEarlierSoftware(tesselKeyName, afsKeyName)) {
-        std::string question = ComposeRemovalQuestion(tesselKeyName, afsKeyName);
-        if (!flags.reallySilent && Ask(flags, question, "Remove Old Software?") == IDNO)
-            return ReportRemovalFailed(flags);
-        ConfigureDefaultIdentity();
-        // Nobody could work an uninstaller's window either: the quiet way, as when really silent.
-        bool restartNeeded =
-            RemoveEarlierSoftware(tesselKeyName, afsKeyName, removalDone, flags.reallySilent || flags.unseen);
-        if (!removalDone) return ReportRemovalFailed(flags);
-        if (restartNeeded) {
-            if (flags.reallySilent) {
-                RestartComputer();
-                return kExitCompleted;
-            }
-            if (Ask(flags,
-                    "The previous Kerberos software has been removed. This program must restart your "
-                    "computer to complete the removal process.\n\n"
-                    "After your system has restarted, run this program again to complete the installation "
-                    "of Kerberos for Windows.\n\n"
-                    "Do you want to restart your computer now?",
-                    "Restart Computer?") == IDYES) {
-                RestartComputer();
-                return kExitCompleted;
-            }
-        }
+    if (!FindEarlierSoftware(tesselKeyName, afsKeyName)) return GoOn("none found");
+    const std::string found = "found " + (tesselKeyName.empty() ? "" : "PC-Tessel " + tesselKeyName + " ") +
+                              (afsKeyName.empty() ? "" : "PC-Marlo " + afsKeyName + " ");
+    std::string question = ComposeRemovalQuestion(tesselKeyName, afsKeyName);
+    if (!flags.reallySilent && Ask(flags, question, "Remove Old Software?") == IDNO)
+        return End(ReportRemovalFailed(flags), found + "and the removal was declined");
+    ConfigureDefaultIdentity();
+    // Nobody could work an uninstaller's window either: the quiet way, as when really silent.
+    bool restartNeeded =
+        RemoveEarlierSoftware(tesselKeyName, afsKeyName, run.removalDone, flags.reallySilent || flags.unseen);
+    if (!run.removalDone) return End(ReportRemovalFailed(flags), found + "and still installed after the removal");
+    if (!restartNeeded) return GoOn(found + "and removed");
+    if (flags.reallySilent) {
+        RestartComputer();
+        return End(kExitCompleted, found + "and removed; restart requested");
     }
-    if (!removalDone) ConfigureDefaultIdentity();
+    if (Ask(flags,
+            "The previous Kerberos software has been removed. This program must restart your "
+            "computer to complete the removal process.\n\n"
+            "After your system has restarted, run this program again to complete the installation "
+            "of Kerberos for Windows.\n\n"
+            "Do you want to restart your computer now?",
+            "Restart Computer?") == IDYES) {
+        RestartComputer();
+        return End(kExitCompleted, found + "and removed; restart requested");
+    }
+    return GoOn(found + "and removed; the restart it needs was declined");
+}
 
-    switch (UpdateWindowsInstaller(flags, osClass, osDescription)) {
+StepOutcome DefaultIdentity(RunState& run) {
+    // After a removal it ran already, before the uninstallers.
+    if (run.removalDone) return GoOn("done before the removal");
+    ConfigureDefaultIdentity();
+    return GoOn("done");
+}
+
+StepOutcome UpdateEngine(RunState& run) {
+    switch (UpdateWindowsInstaller(run.flags, run.osClass, run.osDescription)) {
+    case EngineUpdate::kRestartRequested:
+        return End(kExitCompleted, "updated; restart requested");
+    case EngineUpdate::kRestartDeclined:
+        return End(kExitStopped, "updated; the restart it needs was declined");
     case EngineUpdate::kContinue:
         break;
-    case EngineUpdate::kRestartRequested:
-        return kExitCompleted;
-    case EngineUpdate::kRestartDeclined:
-        return kExitStopped;
     }
+    return GoOn("no restart needed");
+}
 
-    RunIntegrationSteps(flags);
+StepOutcome Integrate(RunState& run) {
+    StepOutcome outcome = GoOn("done");
+    outcome.details = RunIntegrationSteps(run.flags);
+    return outcome;
+}
 
-    std::string installerMessage;
-    if (!InstallKerberosPackage(flags, installerMessage)) {
-        if (FindNoCase(installerMessage, "User canceled installation.") != 0) return kExitStopped;
-        std::string text = std::string(kFatal) +
-                           "The Kerberos for Windows installer failed with the following error:\n\n" + installerMessage;
-        ReportFatal(flags, text, text, "Kerberos for Windows Installer Error");
-        return kExitStopped;
-    }
+StepOutcome InstallPackage(RunState& run) {
+    if (InstallKerberosPackage(run.flags, run.installerMessage))
+        return GoOn(run.installerMessage.empty() ? "installed" : "installed: " + run.installerMessage);
+    if (FindNoCase(run.installerMessage, "User canceled installation.") != 0)
+        return End(kExitStopped, "cancelled by the user");
+    std::string text = std::string(kFatal) + "The Kerberos for Windows installer failed with the following error:\n\n" +
+                       run.installerMessage;
+    ReportFatal(run.flags, text, text, "Kerberos for Windows Installer Error");
+    return End(kExitStopped, "failed: " + run.installerMessage);
+}
 
-    WriteCredentialManagerDefaults(osClass);
+StepOutcome CredentialManagerDefaults(RunState& run) {
+    WriteCredentialManagerDefaults(run.osClass);
     // Windows is going down already: nothing to start, nothing left to ask.
-    if (installerMessage == kRestartInitiated) return kExitCompleted;
-    StartCredentialManager();
+    if (run.installerMessage == kRestartInitiated) return End(kExitCompleted, "written; Windows is restarting");
+    return GoOn("written");
+}
 
-    // These two are asked whatever the silent flags say.
-    if (FindNoCase(installerMessage, kRebootRequired) != 0 &&
-        Ask(flags,
+StepOutcome StartCredentialManagerStep(RunState&) {
+    StartCredentialManager();
+    return GoOn("done");
+}
+
+StepOutcome AskRestart(RunState& run) {
+    // This question and the next are asked whatever the silent flags say.
+    if (FindNoCase(run.installerMessage, kRebootRequired) == 0) return GoOn("no restart needed");
+    if (Ask(run.flags,
             "In order to complete the installation of Kerberos for Windows, you should restart your "
             "computer.\n\n"
             "Do you want to restart your computer now? Click No if you would prefer to restart manually at "
             "a later time.",
             "Restart Computer?") == IDYES) {
         RestartComputer();
-        return kExitCompleted;
+        return End(kExitCompleted, "restart requested");
     }
+    return GoOn("restart left for later");
+}
 
-    if (osClass == kOsVista) {
-        int answer =
-            Ask(flags,
-                "In order to use Kerberos for Windows, you must log off and back on to your Windows user account.\n\n"
-                "Do you want to log off now? Click No if you would prefer to log off at a later time; "
-                "but note that till you do log off, Kerberos for Windows may not function properly.",
-                "Log off?");
-        if (answer == IDYES || answer == IDNO)
-            RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "NotificationAction", kNotificationAction);
-        if (answer == IDYES) LogOffUser();
+StepOutcome AskLogOff(RunState& run) {
+    if (run.osClass != kOsVista) return GoOn("not needed before Windows Vista");
+    int answer = Ask(run.flags,
+                     "In order to use Kerberos for Windows, you must log off and back on to your Windows user "
+                     "account.\n\n"
+                     "Do you want to log off now? Click No if you would prefer to log off at a later time; "
+                     "but note that till you do log off, Kerberos for Windows may not function properly.",
+                     "Log off?");
+    if (answer == IDYES || answer == IDNO)
+        RegWriteDword(HKEY_CURRENT_USER, kNetIdMgrKey, "NotificationAction", kNotificationAction);
+    if (answer != IDYES) return GoOn(answer == IDNO ? "log-off left for later" : "the question could not be shown");
+    LogOffUser();
+    return GoOn("log-off requested");
+}
+
+struct PlannedStep {
+    const char* name;
+    StepOutcome (*run)(RunState&);
+};
+
+// The run, in its order.
+const PlannedStep kPlan[] = {
+    {"Confirmation", Confirm},
+    {"GetOsClass", ClassifyWindows},
+    {"CheckCalendarSoftware", CheckCalendar},
+    {"RemoveEarlierSoftware", RemoveEarlier},
+    {"ConfigureDefaultIdentity", DefaultIdentity},
+    {"UpdateWindowsInstaller", UpdateEngine},
+    {"RunIntegrationSteps", Integrate},
+    {"InstallKerberosPackage", InstallPackage},
+    {"WriteCredentialManagerDefaults", CredentialManagerDefaults},
+    {"StartCredentialManager", StartCredentialManagerStep},
+    {"RestartQuestion", AskRestart},
+    {"LogOffQuestion", AskLogOff},
+};
+
+std::string SwitchesText(const RunFlags& flags) {
+    std::string text = flags.reallySilent ? " /ReallySilent" : flags.silent ? " /Silent" : "";
+    if (flags.noHotFix) text += " /NoHotFix";
+    if (flags.unseen) text += " (nobody can see a box)";
+    return text.empty() ? " none" : text;
+}
+
+std::string WindowsVersionText() {
+    const OSVERSIONINFOA version = QueryOsVersion();
+    return IntToText(static_cast<int>(version.dwMajorVersion)) + "." +
+           IntToText(static_cast<int>(version.dwMinorVersion)) + "." +
+           IntToText(static_cast<int>(version.dwBuildNumber & 0xFFFF)) + " " + version.szCSDVersion +
+           (IsNtFamily() ? "" : " (Windows 95 family)") + (IsWow64() ? " (64-bit Windows)" : "");
+}
+
+}  // namespace
+
+int RunInstallation(HINSTANCE instance, const std::string& commandLine) {
+    const RunLog log;
+    RunState run;
+    run.instance = instance;
+    run.flags = ParseSwitches(commandLine);
+    run.flags.unseen = !BoxesCanBeSeen();
+    WriteRunLog("Kestrup, command line: " + commandLine);
+    WriteRunLog("switches:" + SwitchesText(run.flags) + "; Windows " + WindowsVersionText());
+    int exitValue = kExitCompleted;
+    for (const PlannedStep& step : kPlan) {
+        const StepOutcome outcome = step.run(run);
+        WriteRunLog(std::string(step.name) + ": " + outcome.said);
+        for (const std::string& line : outcome.details) WriteRunLog("    " + line);
+        if (outcome.exitValue) {
+            exitValue = *outcome.exitValue;
+            break;
+        }
     }
-    return kExitCompleted;
+    WriteRunLog("exit value " + IntToText(exitValue));
+    return exitValue;
 }
 
 }  // namespace kestrup

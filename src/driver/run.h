@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace kestrup {
 
@@ -21,8 +22,9 @@ constexpr char kKerberosKey[] = "Software\\MIT\\Kerberos";
 int RunInstallation(HINSTANCE instance, const std::string& commandLine);
 
 // The settings applied just before the package: browsers and LSA, TCP/IP
-// domain, then the hotfix unless NoHotFix.
-void RunIntegrationSteps(const RunFlags& flags);
+// domain, then the hotfix unless NoHotFix. Answers what became of each user,
+// profile and setting, a line each.
+std::vector<std::string> RunIntegrationSteps(const RunFlags& flags);
 // Starts "InstallDir" + "bin\netidmgr.exe" minimized, without waiting.
 void StartCredentialManager();
 // The "Remove Old Software?" question for the packages found.

@@ -36,6 +36,9 @@ struct ProfileReport {
     ProfileOutcome outcome;
 };
 
+// The outcome in words, for the run's log: "<path>: rewritten" or why not.
+std::string DescribeProfile(const ProfileReport& report);
+
 // Configures every profile that each user's profiles.ini lists (sections
 // "Profile0" on, up to the first without a Path) and answers what became of
 // each, in order. A user without profiles.ini has no entry; one whose list

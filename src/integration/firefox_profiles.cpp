@@ -273,6 +273,55 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
 
 }  // namespace
 
+std::string DescribeProfile(const ProfileReport& report) {
+    const char* why = "";
+    switch (report.outcome) {
+    case ProfileOutcome::kRewritten:
+        why = "rewritten";
+        break;
+    case ProfileOutcome::kPathTooLong:
+        why = "left alone: the path is too long to be used whole";
+        break;
+    case ProfileOutcome::kPathUnusable:
+        why = "left alone: the path leads to no drive or share, climbs above its root, or names a variable";
+        break;
+    case ProfileOutcome::kNotOnLocalDisk:
+        why = "left alone: not on a local fixed disk";
+        break;
+    case ProfileOutcome::kNoPrefsFile:
+        why = "left alone: the profile has no prefs.js";
+        break;
+    case ProfileOutcome::kNotUsersOwn:
+        why = "left alone: outside the user's profile folder, and not the user's own";
+        break;
+    case ProfileOutcome::kUnsafeFolder:
+        why = "left alone: a folder on the way is missing, a link, or not a folder";
+        break;
+    case ProfileOutcome::kUnsafeFile:
+        why = "left alone: the file is a link, a folder, has a second name, or is 4 GB or more";
+        break;
+    case ProfileOutcome::kUnsafeBackup:
+        why = "left alone: something other than a plain file is at the backup's name";
+        break;
+    case ProfileOutcome::kUnsafeTemporary:
+        why = "left alone: the temporary file could not be made";
+        break;
+    case ProfileOutcome::kUnreadable:
+        why = "left alone: prefs.js could not be read, or holds a line longer than a preference can be";
+        break;
+    case ProfileOutcome::kWriteFailed:
+        why = "left alone: the temporary file could not be written whole (a full disk?)";
+        break;
+    case ProfileOutcome::kCopyBackFailed:
+        why = "left alone: prefs.js could not be replaced and keeps its old contents";
+        break;
+    case ProfileOutcome::kOutOfMemory:
+        why = "left alone: a line too long for the installer's memory";
+        break;
+    }
+    return "Firefox profile " + report.path + ": " + why;
+}
+
 std::vector<ProfileReport> ConfigureFirefoxProfiles(std::vector<UserHiveReport>& hiveFailures) {
     const CompatibilityNames names = FindCompatibilityNames();
     std::string installingSid;

@@ -48,16 +48,16 @@ std::vector<UserHiveReport> SetMsLsaListForAllUsers(bool laterUsers) {
                                    1);
 }
 
-void WriteKdcNames() {
-    RegWriteMultiString(HKEY_LOCAL_MACHINE,
-                        std::string("SYSTEM\\CurrentControlSet\\Control\\Lsa\\Kerberos\\Domains\\") + site::kDomain,
-                        "KdcNames", site::kKdcNames, site::kKdcNamesSize);
+bool WriteKdcNames() {
+    return RegWriteMultiString(
+        HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Control\\Lsa\\Kerberos\\Domains\\") + site::kDomain,
+        "KdcNames", site::kKdcNames, site::kKdcNamesSize);
 }
 
-void SetTcpipDomain() {
-    RegWriteString(HKEY_LOCAL_MACHINE, kTcpipParameters, "Domain", site::kDomain);
-    RegWriteString(HKEY_LOCAL_MACHINE, kTcpipParameters, "NV Domain", site::kDomain);
-    RegWriteDword(HKEY_LOCAL_MACHINE, kTcpipParameters, "SyncDomainWithMembership", 0);
+bool SetTcpipDomain() {
+    const bool domain = RegWriteString(HKEY_LOCAL_MACHINE, kTcpipParameters, "Domain", site::kDomain);
+    const bool nvDomain = RegWriteString(HKEY_LOCAL_MACHINE, kTcpipParameters, "NV Domain", site::kDomain);
+    return RegWriteDword(HKEY_LOCAL_MACHINE, kTcpipParameters, "SyncDomainWithMembership", 0) && domain && nvDomain;
 }
 
 }  // namespace kestrup

@@ -12,7 +12,8 @@ namespace kestrup {
 // default profile's hive gets the values too, for accounts made later.
 std::vector<UserHiveReport> ConfigureInternetExplorer(bool laterUsers = false);
 std::vector<UserHiveReport> SetMsLsaListForAllUsers(bool laterUsers = false);
-void WriteKdcNames();
-void SetTcpipDomain();
+// Each true when every value was written.
+bool WriteKdcNames();
+bool SetTcpipDomain();
 
 }  // namespace kestrup

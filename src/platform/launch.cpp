@@ -3,6 +3,7 @@
 #include "platform/handles.h"
 #include "platform/os_version.h"
 #include "platform/processes.h"
+#include "platform/run_log.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
 
@@ -82,6 +83,17 @@ std::string LastErrorText() {
 
 namespace {
 
+// The run's log names each program started, and how it ended.
+void LogProgram(const std::string& commandLine, const std::string& outcome) {
+    WriteRunLog("program " + commandLine + ": " + outcome);
+}
+
+std::string ExitCodeText(HANDLE process) {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process, &code)) return "ended, exit code unknown";
+    return "ended with exit code " + IntToText(static_cast<int>(code));
+}
+
 bool CreateShownProcessA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
                          unsigned long creationFlags, PROCESS_INFORMATION& info) {
     STARTUPINFOA startup = {};
@@ -99,10 +111,18 @@ bool CreateShownProcessA(const std::string& application, const std::string& comm
 bool StartProgramA(const std::string& application, const std::string& commandLine, unsigned short showWindow,
                    unsigned long creationFlags, bool wait) {
     PROCESS_INFORMATION info = {};
-    if (!CreateShownProcessA(application, commandLine, showWindow, creationFlags, info)) return false;
+    if (!CreateShownProcessA(application, commandLine, showWindow, creationFlags, info)) {
+        LogProgram(commandLine, "not started: " + LastErrorText());
+        return false;
+    }
     ProcessHandles handles;
     handles.adopt(info);
-    if (wait) WaitForSingleObject(handles.process.get(), INFINITE);
+    if (!wait) {
+        LogProgram(commandLine, "started, not waited for");
+        return true;
+    }
+    WaitForSingleObject(handles.process.get(), INFINITE);
+    LogProgram(commandLine, ExitCodeText(handles.process.get()));
     return true;
 }
 
@@ -110,6 +130,7 @@ bool RunHiddenAndWait(const std::string& commandLine) {
     // Named to Windows as the application, so that no search of Windows' own
     // can pick a program of that name from this program's folder.
     const std::string program = ResolveCommandProgram(commandLine);
+    if (program.empty()) LogProgram(commandLine, "not started: no such program where one is looked for");
     return !program.empty() && StartProgramA(program, commandLine, SW_HIDE, CREATE_NO_WINDOW, true);
 }
 
@@ -133,8 +154,10 @@ CaptureResult RunHiddenCapturingOutput(const std::string& program, const std::st
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info))
+                        &startup, &info)) {
+        LogProgram(commandLine, "not started: " + LastErrorText());
         return CaptureResult::kNotStarted;
+    }
     ProcessHandles handles;
     handles.adopt(info);
     // Our copy of the write end goes, so that the pipe breaks when the child ends.
@@ -160,6 +183,8 @@ CaptureResult RunHiddenCapturingOutput(const std::string& program, const std::st
                 TerminateProcess(handles.process.get(), 1);
                 WaitForSingleObject(handles.process.get(), kPollMs);
                 output.clear();
+                LogProgram(commandLine, "did not end within " + IntToText(static_cast<int>(timeoutMs / 1000)) +
+                                            " seconds and was ended");
                 return CaptureResult::kTimedOut;
             }
             // Its last output may come as it ends: one more round reads it.
@@ -168,8 +193,10 @@ CaptureResult RunHiddenCapturingOutput(const std::string& program, const std::st
     } catch (const std::bad_alloc&) {
         if (!ended) TerminateProcess(handles.process.get(), 1);
         output.clear();
+        LogProgram(commandLine, "its output could not be held");
         return CaptureResult::kNoMemory;
     }
+    LogProgram(commandLine, ExitCodeText(handles.process.get()));
     if (overLimit) {
         size_t lastLineEnd = output.rfind('\n');
         output.resize(lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
@@ -188,12 +215,14 @@ bool StartCommand(const std::string& commandLine, std::string& errorText, Proces
         MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, wide.data(), kCommandUnits) == 0) {
         SetLastError(kErrorFilenameTooLong);
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + LastErrorText();
+        LogProgram(commandLine, "not started: " + LastErrorText());
         return false;
     }
     const std::string program = ResolveCommandProgram(commandLine);
     if (program.empty() || MultiByteToWideChar(CP_ACP, 0, program.c_str(), -1, application.data(), MAX_PATH) == 0) {
         if (!program.empty()) SetLastError(kErrorFilenameTooLong);
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + LastErrorText();
+        LogProgram(commandLine, "not started: " + LastErrorText());
         return false;
     }
     STARTUPINFOW startup = {};
@@ -208,6 +237,7 @@ bool StartCommand(const std::string& commandLine, std::string& errorText, Proces
     if (!started) {
         std::string systemText = LastErrorText();  // before any other call changes the last error
         errorText = "Unable to run the program: " + commandLine + " Error Message: " + systemText;
+        LogProgram(commandLine, "not started: " + systemText);
         return false;
     }
     handles.adopt(info);
@@ -219,7 +249,12 @@ bool StartCommand(const std::string& commandLine, std::string& errorText, Proces
 bool RunCommand(const std::string& commandLine, bool wait, std::string& errorText) {
     ProcessHandles handles;
     if (!StartCommand(commandLine, errorText, handles)) return false;
-    if (wait) WaitForSingleObject(handles.process.get(), INFINITE);
+    if (!wait) {
+        LogProgram(commandLine, "started, not waited for");
+        return true;
+    }
+    WaitForSingleObject(handles.process.get(), INFINITE);
+    LogProgram(commandLine, ExitCodeText(handles.process.get()));
     return true;
 }
 
@@ -229,14 +264,23 @@ RunOutcome RunCommandWithin(const std::string& commandLine, unsigned long waitMs
     ProcessHandles handles;
     if (!StartCommand(commandLine, errorText, handles)) return RunOutcome::kNotStarted;
     const DWORD start = GetTickCount();
-    if (WaitForSingleObject(handles.process.get(), waitMs) != WAIT_OBJECT_0) return RunOutcome::kStillRunning;
+    const std::string stillRunning =
+        "still running after " + IntToText(static_cast<int>(waitMs / 60000)) + " minutes, left to run";
+    if (WaitForSingleObject(handles.process.get(), waitMs) != WAIT_OBJECT_0) {
+        LogProgram(commandLine, stillRunning);
+        return RunOutcome::kStillRunning;
+    }
     // Many uninstallers start a copy of themselves (from the temporary folder)
     // and exit at once: the work is done when what it started has ended too.
     // Its handle stays open meanwhile, so its id is not given to another.
     while (StartedProcessesRun(handles.id)) {
-        if (GetTickCount() - start >= waitMs) return RunOutcome::kStillRunning;
+        if (GetTickCount() - start >= waitMs) {
+            LogProgram(commandLine, "ended, but what it started is " + stillRunning);
+            return RunOutcome::kStillRunning;
+        }
         Sleep(kStartedPollMs);
     }
+    LogProgram(commandLine, ExitCodeText(handles.process.get()));
     return RunOutcome::kEnded;
 }
 

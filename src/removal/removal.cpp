@@ -1,6 +1,7 @@
 #include "platform/handles.h"
 #include "platform/launch.h"
 #include "platform/registry.h"
+#include "platform/run_log.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
 #include "removal/earlier_software.h"
@@ -25,6 +26,7 @@ UINT RemoveProduct(const std::string& productCode, bool reallySilent) {
     setInternalUi(reallySilent ? INSTALLUILEVEL_NONE
                                : static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_PROGRESSONLY),
                   nullptr);
+    EnableInstallerLog(msi, "remove-" + productCode);
     return configureProduct(productCode.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT, "REBOOT=REALLYSUPPRESS");
 }
 

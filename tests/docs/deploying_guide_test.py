@@ -49,7 +49,51 @@ def program_literals():
     return out
 
 
+LITERAL = r'"(?:[^"\\]|\\.)*"'
+
+
+def product_sources():
+    for folder, _, files in sorted(os.walk(os.path.join(ROOT, "src"))):
+        for name in sorted(files):
+            if name.endswith((".cpp", ".h")):
+                yield source(os.path.relpath(os.path.join(folder, name), ROOT))
+
+
+def written_value_names():
+    """The registry value names the product writes under a name of its own (a literal)."""
+    names = set()
+    for text in product_sources():
+        calls = re.findall(r"\bRegWrite(?:String|Dword|MultiString)\(\s*HKEY_\w+\s*,[^,;]+,\s*(%s)" % LITERAL, text)
+        calls += re.findall(r"\bRegSetValueExA\(\s*[^,;]+,\s*(%s)" % LITERAL, text)
+        for args in re.findall(r"\bWriteEveryUserHiveDword\(([^;]*?)\);", text):
+            calls += re.findall(LITERAL, args)[-1:]  # the value name is its last text
+        names.update(c_text(c[1:-1]) for c in calls)
+    return names
+
+
+def changes_table():
+    section = source("docs/deploying.md").split("## Everything a run changes", 1)[1].split("\n## ", 1)[0]
+    rows = []
+    for line in section.splitlines():
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if len(cells) == 4 and cells[2].startswith("`"):
+            rows.append((cells[0], cells[2].strip("`")))
+    return rows
+
+
 class GuideAgainstCode(unittest.TestCase):
+    def test_every_change_of_a_run_is_in_the_table(self):
+        rows = changes_table()
+        documented = {name for kind, name in rows if kind == "registry value" and not name.startswith("<")}
+        self.assertEqual(sorted(documented), sorted(written_value_names()))
+        # Files, connections and the rest: each name is one the program uses.
+        code = "".join(c_text(lit[1:-1]) for text in product_sources() for lit in re.findall(LITERAL, text))
+        code += "".join(product_sources())
+        for kind, name in rows:
+            if kind != "registry value":
+                with self.subTest(kind=kind, name=name):
+                    self.assertIn(name, code)
+
     def test_at_a_glance_table_matches_the_program(self):
         rows = guide_table()
         run = source("src/driver/run.cpp")
@@ -66,6 +110,7 @@ class GuideAgainstCode(unittest.TestCase):
             "detection key": ["HKLM\\" + constant("src/driver/run.h", "kKerberosKey")],
             "detection value": re.findall(r'RegReadString\(HKEY_LOCAL_MACHINE, kKerberosKey, "(\w+)"', run),
             "Firefox policy key": ["HKLM\\" + constant("src/integration/firefox_policy.cpp", "kAuthenticationKey")],
+            "run log folder": ["%windir%\\" + constant("src/platform/run_log.h", "kRunLogFolder")],
         }
         for fact, values in code.items():
             with self.subTest(fact=fact):

@@ -6,6 +6,7 @@
 #include "support/machine_fixture.h"
 
 #include <cctype>
+#include <functional>
 
 using namespace kestrup;
 using namespace kestrup_test;
@@ -292,6 +293,85 @@ TEST_F(RunTest, RemovalQuestionTexts) {
               "for Windows please see:\n\n" +
                   info + "\n\nPC-Marlo will also be removed.\n\nDo you want to continue?");
     EXPECT_EQ(ComposeRemovalQuestion("", "{A}"), "This program must remove PC-Marlo.\n\nDo you want to continue?");
+}
+
+constexpr char kLogFolder[] = "C:\\WINDOWS\\Logs\\Kestrup\\";
+const std::string kRunLog = std::string(kLogFolder) + "kestrup-20261207-214500";  // winsim's clock, in UTC
+
+TEST_F(RunTest, RunLogIsMadeNewWhereNobodyCanPlantOne) {
+    const std::string first = kRunLog + ".log", next = kRunLog + "-1.log", planted = "C:\\Users\\Public\\x";
+    struct Row {
+        const char* what;
+        std::function<void()> arrange;
+        std::string log;  // the run's log, empty for none
+    } rows[] = {
+        {"made new, its folders too", [] {}, first},
+        {"a file at its name is kept, and the next name taken", [&] { m.AddFile(first, "earlier"); }, next},
+        {"a link at its name is never followed", [&] { m.AddLink(first, planted + "\\planted.log"); }, next},
+        {"the Logs folder a junction: no log",
+         [&] {
+             m.AddDirectory(planted);
+             m.AddJunction("C:\\WINDOWS\\Logs", planted);
+         },
+         ""},
+        {"the folder cannot be made: no log", [&] { m.AddFile("C:\\WINDOWS\\Logs"); }, ""},
+        {"a full disk ends the log, not the run", [&] { m.diskSpace = 40; }, first},
+    };
+    ForEachRow(rows, [&](const Row& row) {
+        row.arrange();
+        AddKerberosPackage();
+        EXPECT_EQ(Run("/ReallySilent /NoHotFix"), kExitCompleted) << row.what;
+        EXPECT_EQ(LogCount(), 0u) << row.what;
+        EXPECT_EQ(m.started.size(), 1u) << row.what;
+        EXPECT_FALSE(m.FindFile(planted + "\\planted.log")) << row.what;
+        EXPECT_FALSE(m.FindFile(planted + "\\Kestrup")) << row.what;
+        if (row.log == next) EXPECT_EQ(m.FindFile(first)->data, m.FindFile(first)->linkTarget.empty() ? "earlier" : "");
+        ASSERT_EQ(m.installerCalls.size(), 1u);
+        if (row.log.empty()) {
+            EXPECT_EQ(m.installerCalls[0].logFile, "") << row.what;
+            return;
+        }
+        const winsim::FileEntry* log = m.FindFile(row.log);
+        ASSERT_TRUE(log) << row.what;
+        if (m.diskSpace >= 0) {
+            EXPECT_LE(log->data.size(), 40u);
+            return;
+        }
+        // Windows Installer's verbose log ("/l*v"), beside the run's, set before the package is installed.
+        const std::string stem = row.log.substr(0, row.log.size() - 4);
+        EXPECT_EQ(m.installerCalls[0].logFile, stem + ".install.log") << row.what;
+        EXPECT_EQ(m.installerCalls[0].logMode, 0x1FDFu);
+        EXPECT_TRUE(m.FindFile(stem + ".install.log"));
+        for (const std::string& text : std::vector<std::string>{
+                 "switches: /ReallySilent /NoHotFix; Windows 5.1.2600 Service Pack 2",
+                 "GetOsClass: OsClass 8, Windows XP", "RemoveEarlierSoftware: none found",
+                 "Windows Installer's log: " + stem + ".install.log", "InstallKerberosPackage: installed",
+                 "program " + std::string(kNetIdMgrPath) + ": started, not waited for",
+                 "KB892090 hotfix skipped: /NoHotFix", "exit value 1\r\n"})
+            EXPECT_NE(log->data.find(text), std::string::npos) << row.what << ": " << text << "\n" << log->data;
+    });
+}
+
+TEST_F(RunTest, RunLogKeepsTheNewestTenRuns) {
+    const std::string folder = kLogFolder;
+    for (int day = 10; day < 22; ++day) m.AddFile(folder + "kestrup-202611" + std::to_string(day) + "-080000.log");
+    m.AddFile(folder + "kestrup-20261110-080000.install.log");  // Windows Installer's, beside the oldest run's
+    m.AddDirectory(folder + "kestrup-20261001-080000.log");     // not a file: not the run's to remove
+    m.AddFile(folder + "kestrup-notes.txt");
+    AddKerberosPackage(1603);
+    EXPECT_EQ(Run("/ReallySilent"), kExitStopped);
+    std::vector<std::string> left;
+    for (const winsim::FileEntry* e : m.ListDirectory(folder)) left.push_back(e->path.substr(folder.size()));
+    std::vector<std::string> expected = {"kestrup-20261001-080000.log"};
+    for (int day = 13; day < 22; ++day) expected.push_back("kestrup-202611" + std::to_string(day) + "-080000.log");
+    expected.insert(expected.end(),
+                    {"kestrup-20261207-214500.install.log", "kestrup-20261207-214500.log", "kestrup-notes.txt"});
+    EXPECT_EQ(left, expected);
+    const std::string log = m.FindFile(kRunLog + ".log")->data;
+    for (const char* text : {"installer event log: FATAL ERROR: The Kerberos for Windows installer failed",
+                             "\r\n    Installer C:\\Kestrup Setup\\kfw_release.msi FAILED, returned 1603",
+                             "InstallKerberosPackage: failed: ", "exit value 0\r\n"})
+        EXPECT_NE(log.find(text), std::string::npos) << text << "\n" << log;
 }
 
 TEST_F(RunTest, KdcNamesBlockFollowsTheNames) {

@@ -91,6 +91,7 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
         std::map<std::string, int> values;  // per user: how many of the three values her hive holds
         std::vector<std::string> logged;    // texts the installer log must hold, one entry each
         bool mountLeft = false;
+        std::vector<std::string> said = {};  // texts the step's lines for the run's log must hold
     } rows[] = {
         {"a logged-on user is written at HKEY_USERS\\<SID>, a logged-off one in her file",
          [&] {
@@ -107,7 +108,11 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
                  AddFirefoxProfile(name);
              }
          },
-         {{"alice", 3}, {"bob", 3}}},
+         {{"alice", 3}, {"bob", 3}},
+         {},
+         false,
+         {"Firefox profile " + Prefs("alice") + ": rewritten",
+          "https for user S-1-5-21-1-2-3-1004 (C:\\Users\\bob) written"}},
         {"another administrator's elevated run: the user at the desk is not him",
          [&] {
              RunAs("dave");
@@ -128,7 +133,12 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
              m.Mount(HKEY_LOCAL_MACHINE, "qtxRegTempKey", HiveFile("carol"));
          },
          {{"carol", 3}}},
-        {"a profile without NTUSER.DAT gets none", [&] { AddUser("frank", false, true); }, {{"frank", 0}}},
+        {"a profile without NTUSER.DAT gets none",
+         [&] { AddUser("frank", false, true); },
+         {{"frank", 0}},
+         {},
+         false,
+         {"MsLsaList for user S-1-5-21-1-2-3-1007 (C:\\Users\\frank) not written: the profile has no NTUSER.DAT"}},
         {"an unload refused twice is retried",
          [&] {
              AddUser("carol", false);
@@ -190,7 +200,11 @@ TEST_F(SystemUsersTest, AsSystemOnWindows10x64) {
         row.arrange();
         RunFlags flags;
         flags.silent = flags.reallySilent = flags.noHotFix = true;
-        RunIntegrationSteps(flags);
+        std::string said;
+        for (const std::string& line : RunIntegrationSteps(flags)) said += line + "\n";
+        for (const std::string& text : row.said) EXPECT_NE(said.find(text), std::string::npos) << text << "\n" << said;
+        for (const std::string& text : row.logged)
+            EXPECT_NE(said.find(text), std::string::npos) << text << "\n" << said;
         for (const auto& [name, count] : row.values) EXPECT_EQ(ValuesOf(name), count) << row.what << ": " << name;
         auto currentUser = [&](const std::string& k, const char* n) { return m.GetValue(HKEY_CURRENT_USER, k, n); };
         if (m.runningAsSystem) EXPECT_EQ(Values(currentUser), 0) << row.what;  // SYSTEM's own settings

@@ -3,6 +3,7 @@
 #include "support/machine_fixture.h"
 
 #include "platform/handles.h"
+#include "platform/run_log.h"
 
 using namespace kestrup;
 using namespace kestrup_test;
@@ -152,3 +153,20 @@ TEST_F(FileOpsTest, WindowsDirectoryWithoutTrailingBackslash) {
 }
 
 }  // namespace
+
+TEST_F(FileOpsTest, RunLogStaysWithinItsBoundAndSaysWhatItDropped) {
+    const std::string path = "C:\\WINDOWS\\Logs\\Kestrup\\kestrup-20261207-214500.log";
+    {
+        kestrup::RunLog log;
+        const std::string line(999, 'x');
+        for (int i = 0; i < 1100; ++i) kestrup::WriteRunLog(line);
+        kestrup::WriteRunLog("short, but after a dropped line");
+    }
+    const std::string& data = m.FindFile(path)->data;
+    EXPECT_LE(data.size(), kestrup::kRunLogLimit);
+    const size_t at = data.rfind("\r\n", data.size() - 3);
+    // Lines of 1010 bytes with the time: 1038 fit, 63 and the short one do not.
+    EXPECT_EQ(data.substr(at + 2, 4), "64 m") << data.substr(at);
+    EXPECT_NE(data.find("bytes) dropped: the log is kept within 1 MB\r\n", at), std::string::npos);
+    EXPECT_EQ(data.find("short, but"), std::string::npos);
+}

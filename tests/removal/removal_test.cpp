@@ -1,5 +1,6 @@
 #include "removal/earlier_software.h"
 
+#include "platform/run_log.h"
 #include "support/machine_fixture.h"
 
 #include <winnetwk.h>
@@ -124,6 +125,7 @@ TEST_F(RemovalTest, TesselProductRemovedByWindowsInstallerNeedsNoRestart) {
     AddProduct(kTesselCode, "PC-Tessel 2.0");
     for (bool reallySilent : {false, true}) {
         AddProduct(kTesselCode, "PC-Tessel 2.0");
+        const RunLog log;  // the run's, the second taking the next name
         bool done = false;
         std::string afs;
         EXPECT_FALSE(RemoveEarlierSoftware(kTesselCode, afs, done, reallySilent));
@@ -135,6 +137,9 @@ TEST_F(RemovalTest, TesselProductRemovedByWindowsInstallerNeedsNoRestart) {
         EXPECT_EQ(call.installState, INSTALLSTATE_ABSENT);
         EXPECT_EQ(call.properties, "REBOOT=REALLYSUPPRESS");
         EXPECT_EQ(call.uiLevel, reallySilent ? 2 : 67);
+        // Windows Installer's own log of the removal, beside the run's.
+        EXPECT_EQ(call.logFile, std::string("C:\\WINDOWS\\Logs\\Kestrup\\kestrup-20261207-214500") +
+                                    (reallySilent ? "-1" : "") + ".remove-" + kTesselCode + ".log");
     }
     EXPECT_TRUE(m.started.empty());
 }

@@ -285,6 +285,20 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     return TRUE;
 }
 
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+    Machine& m = winsim::Call("CreateDirectoryA");
+    m.NoteLinksFollowed(lpPathName ? lpPathName : "");
+    const std::string path = m.RealPath(lpPathName ? lpPathName : "");
+    const size_t slash = path.find_last_of('\\');
+    FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(path.substr(0, slash));
+    m.lastError = m.FindFile(path)                                                    ? ERROR_ALREADY_EXISTS
+                  : !(parent && parent->directory) && !(slash == 2 && path[1] == ':') ? ERROR_PATH_NOT_FOUND
+                                                                                      : ERROR_SUCCESS;
+    if (m.lastError != ERROR_SUCCESS) return FALSE;
+    m.AddDirectory(path);
+    return TRUE;
+}
+
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     Machine& m = winsim::Call("DeleteFileA");
     std::string path = lpFileName ? lpFileName : "";

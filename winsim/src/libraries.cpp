@@ -209,7 +209,8 @@ void Libraries::AddSystemLibraries() {
     AddLibrary(system + "msi.dll", {});
     libraries[system + "msi.dll"].ordinals = {{141, Export(&::MsiSetInternalUI)},
                                               {87, Export(&::MsiInstallProductA)},
-                                              {189, Export(&::MsiConfigureProductExA)}};
+                                              {189, Export(&::MsiConfigureProductExA)},
+                                              {168, Export(&::MsiEnableLogA)}};
 }
 
 std::string Libraries::LoadedModule(const std::string& name) const {

@@ -22,11 +22,21 @@ INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL dwUILevel, HWND* phWnd) {
     return static_cast<INSTALLUILEVEL>(previous);
 }
 
+// The log of the installations that follow, in this process.
+UINT WINAPI MsiEnableLogA(DWORD dwLogMode, LPCSTR szLogFile, DWORD) {
+    Machine& m = Machine::Current();
+    ++m.calls["MsiEnableLogA"];
+    m.installerLogFile = dwLogMode && szLogFile ? szLogFile : "";
+    m.installerLogMode = dwLogMode;
+    return ERROR_SUCCESS;
+}
+
 UINT WINAPI MsiInstallProductA(LPCSTR szPackagePath, LPCSTR szCommandLine) {
     Machine& m = Machine::Current();
     ++m.calls["MsiInstallProductA"];
     std::string path = szPackagePath ? szPackagePath : "";
-    m.installerCalls.push_back({"MsiInstallProductA", path, szCommandLine ? szCommandLine : "", m.installerUiLevel});
+    m.installerCalls.push_back({"MsiInstallProductA", path, szCommandLine ? szCommandLine : "", m.installerUiLevel, 0,
+                                0, m.installerLogFile, m.installerLogMode});
     // The reduced and full interfaces wait for clicks on their dialogs.
     if ((m.installerUiLevel & 7) >= INSTALLUILEVEL_REDUCED && winsim::Inside(m).NobodySees())
         throw winsim::SimulationError("Windows Installer wizard shown where nobody sees it: it never finishes");
@@ -47,8 +57,14 @@ UINT WINAPI MsiConfigureProductExA(LPCSTR szProduct, int iInstallLevel, INSTALLS
     Machine& m = Machine::Current();
     ++m.calls["MsiConfigureProductExA"];
     std::string code = szProduct ? szProduct : "";
-    winsim::InstallerCall call{"MsiConfigureProductExA", code,          szCommandLine ? szCommandLine : "",
-                               m.installerUiLevel,       iInstallLevel, eInstallState};
+    winsim::InstallerCall call{"MsiConfigureProductExA",
+                               code,
+                               szCommandLine ? szCommandLine : "",
+                               m.installerUiLevel,
+                               iInstallLevel,
+                               eInstallState,
+                               m.installerLogFile,
+                               m.installerLogMode};
     m.installerCalls.push_back(call);
     auto it = m.Packages().find(code);
     if (it == m.Packages().end()) return ERROR_UNKNOWN_PRODUCT;

@@ -243,6 +243,8 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return CopyOut(winsim::Call("GetWindowsDirectoryA").windowsDirectory, lpBuffer, uSize);
 }
 
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) { *lpSystemTime = winsim::Call("GetSystemTime").systemTime; }
+
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     return CopyOut(winsim::Call("GetTempPathA").tempDirectory, lpBuffer, nBufferLength);
 }

@@ -24,6 +24,8 @@ struct InstallerCall {
     int uiLevel = 0;  // the internal user-interface level in force
     int installLevel = 0;
     int installState = 0;
+    std::string logFile;  // the log MsiEnableLogA set, in force at the call
+    DWORD logMode = 0;
 };
 
 class Installer {
@@ -33,7 +35,9 @@ public:
     // Packages by file path and by product code.
     std::map<std::string, Package, NoCaseLess>& Packages() { return packages_; }
     std::vector<InstallerCall> installerCalls;
-    int installerUiLevel = 1;  // INSTALLUILEVEL_DEFAULT until the product sets one
+    int installerUiLevel = 1;      // INSTALLUILEVEL_DEFAULT until the product sets one
+    std::string installerLogFile;  // MsiEnableLogA's file, empty for none
+    DWORD installerLogMode = 0;
 
 private:
     std::map<std::string, Package, NoCaseLess> packages_;

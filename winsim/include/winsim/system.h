@@ -31,7 +31,8 @@ public:
     void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
     const std::map<std::string, std::string, NoCaseLess>& Env() const { return env_; }
 
-    DWORD lastError = 0;  // what GetLastError answers
+    DWORD lastError = 0;                                  // what GetLastError answers
+    SYSTEMTIME systemTime{2026, 12, 1, 7, 21, 45, 0, 0};  // what GetSystemTime answers (UTC)
 
     // ---- system messages and language ----------------------------------------
     std::map<DWORD, std::string> systemMessages;  // FormatMessageA texts by code
