@@ -155,6 +155,7 @@ def collect(s, args, rc, trace_text, artefacts, before_dir, files_before, files_
                 if re.match(r'"([^"]*)"', a)]
     r.held, r.failed = outcome.held, outcome.problems
     r.notes = [n for n in outcome.notes if not n.startswith("windows seen")]
+    r.run_log = staging.run_log(artefacts)
     return r
 
 
@@ -240,6 +241,7 @@ def main():
                 if f.endswith(".log"):
                     stubs[f[:-4]] = checks.stub_records(pfx, f[:-4])
                     shutil.copy(os.path.join(pfx.drive_c("lab"), f), artefacts)
+        staging.keep_artefacts(pfx, artefacts)
         args.seen = seen
         record = collect(s, args, rc, trace_text, artefacts, before, files_before,
                          changes.file_snapshot(pfx.drive_c()), stubs, outcome, prefs_before, prefs_texts(pfx.drive_c()))

@@ -96,6 +96,7 @@ class RunRecord:
     failed: list = field(default_factory=list)     # and those that did not
     notes: list = field(default_factory=list)
     artefacts: str = ""
+    run_log: tuple = (None, None)  # the installer's own log of the run: (file name, text)
 
 
 # Windows Installer's answers that leave the package installed.
@@ -247,6 +248,9 @@ def text(record):
     for n in record.notes:
         p("Note: %s" % n)
     p("")
+    name, log = record.run_log
+    where = "C:\\windows\\Logs\\Kestrup\\%s, %d lines (in the HTML report)" % (name, log.count("\n")) if name else None
+    p("The run's own log: %s" % (where or "none"))
     p("Artefacts (Wine's trace, registry files before and after, screenshots): %s" % record.artefacts)
     return "\n".join(out) + "\n"
 
@@ -265,6 +269,7 @@ figure { display: inline-block; margin: 0 1em 1em 0; vertical-align: top; max-wi
 figure img { max-width: 100%; border: 1px solid #999; }
 figcaption { font-size: 0.9em; }
 .exit { font-size: 1.1em; font-weight: bold; }
+pre.log { font-size: 0.85em; background: #f6f6f6; border: 1px solid #ccc; padding: 0.5em; white-space: pre-wrap; }
 span.added { background: #e6f5e6; } span.removed, li.removed { background: #f9e3e3; }
 """
 
@@ -362,6 +367,13 @@ def html(record):
         p("</ul>")
     for n in record.notes:
         p("<p><b>Note:</b> %s</p>" % _e(n))
+    name, log = record.run_log
+    p("<h2>The run's own log</h2>")
+    if name:
+        p("<p><code>C:\\windows\\Logs\\Kestrup\\%s</code>, as kestrup.exe wrote it:</p>" % _e(name))
+        p('<pre class="log">%s</pre>' % _e(log))
+    else:
+        p("<p>None: the run left no log.</p>")
     p("<p>Artefacts: <code>%s</code></p>" % _e(record.artefacts))
     p("</body></html>")
     return "\n".join(out) + "\n"

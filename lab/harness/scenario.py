@@ -95,6 +95,14 @@ def run_scenario(s, env, screen, out_root):
         if not pfx.end_session():
             o.fail("programs of the prefix still running a minute after kestrup.exe ended")
         staging.keep_artefacts(pfx, artefacts)
+        name, text = staging.run_log(artefacts)
+        # Every run leaves its own log: its last line is the exit value it ended with.
+        if name is None:
+            o.fail("the run left no log in C:\\windows\\Logs\\Kestrup")
+        else:
+            o.notes.append("run log: run-logs/%s, %d lines" % (name, text.count("\n")))
+            if ctx.rc is not None and not text.rstrip().endswith("exit value %d" % ctx.rc):
+                o.fail("the run log run-logs/%s does not end with exit value %d" % (name, ctx.rc))
         checks.run(checks.AFTER, s.machine, ctx)
     except staging.CannotStage as e:
         o.skipped = str(e)

@@ -8,6 +8,7 @@ that must already run when kestrup.exe starts running for the length of a with-b
 
 import contextlib
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -277,10 +278,37 @@ def running(pfx, s, env, screen, artefacts):
         stop_running(pfx, started)
 
 
+def _found(folder, *names):
+    """A path below folder, each name matched without regard to case as Windows does (Wine's own
+    prefix has C:\\windows\\logs); None where one is missing."""
+    for name in names:
+        match = [n for n in os.listdir(folder) if n.lower() == name.lower()] if os.path.isdir(folder) else []
+        if not match:
+            return None
+        folder = os.path.join(folder, match[0])
+    return folder
+
+
 def keep_artefacts(pfx, artefacts):
-    """The prefix's registry files and the stubs' records, for after the prefix is gone."""
+    """The prefix's registry files, the stubs' records and the installer's own logs (in run-logs/),
+    for after the prefix is gone."""
     for f in ("system.reg", "user.reg"):
         shutil.copy(os.path.join(pfx.path, f), artefacts)
     if os.path.isdir(pfx.drive_c("lab")):
         for f in os.listdir(pfx.drive_c("lab")):
             shutil.copy(os.path.join(pfx.drive_c("lab"), f), artefacts)
+    logs = _found(pfx.drive_c(), "windows", "Logs", "Kestrup")
+    if logs:
+        shutil.copytree(logs, os.path.join(artefacts, "run-logs"), dirs_exist_ok=True)
+
+
+def run_log(artefacts):
+    """(file name, text) of the newest run log kept in artefacts; (None, None) without one. Its
+    name sorts by the run's start."""
+    folder = os.path.join(artefacts, "run-logs")
+    names = sorted(n for n in os.listdir(folder) if re.match(r"kestrup-\d{8}-\d{6}(-\d)?\.log$", n)) \
+        if os.path.isdir(folder) else []
+    if not names:
+        return None, None
+    with open(os.path.join(folder, names[-1]), encoding="latin-1") as f:
+        return names[-1], f.read()
