@@ -6,6 +6,8 @@
 
 #include "platform/user_hives.h"
 
+#include <windows.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,7 +68,8 @@ private:
     std::string domain_;
 };
 
-// RewritePrefsFile for a prefs.js whose folder the caller holds.
-ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, ProfileOwnerDomain& owner);
+// RewritePrefsFile for a prefs.js whose folder the caller holds: folder is
+// that hold's handle (null where Windows holds no folders).
+ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, HANDLE folder, ProfileOwnerDomain& owner);
 
 }  // namespace kestrup

@@ -170,6 +170,15 @@ bool IsUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& pr
            GetOwnerSid(prefs.get(), prefsOwner) && EqualsNoCase(prefsOwner, sid);
 }
 
+// The held profile folder: the last folder held on the way to it, or the
+// Firefox folder when nothing below it was (the profile is kept there). Null
+// where none is held (the Windows 95 family holds no folders).
+HANDLE ProfileFolderHandle(const std::vector<FileHandle>& firefoxHeld, const std::vector<FileHandle>& profileHeld,
+                           bool belowFirefox) {
+    if (!profileHeld.empty()) return profileHeld.back().get();
+    return belowFirefox && !firefoxHeld.empty() ? firefoxHeld.back().get() : nullptr;
+}
+
 // One user's Firefox profiles, from profiles.ini below the profile directory.
 void ConfigureUserProfiles(const UserProfile& profile, const std::string& installingSid,
                            const CompatibilityNames& names, std::vector<ProfileReport>& reports,
@@ -264,7 +273,8 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
         // A prefs.js with a line the 32-bit installer cannot hold costs that
         // profile only; every handle is released on the way out.
         try {
-            leave(prefsPath, RewriteHeldPrefsFile(prefsPath, owner));
+            leave(prefsPath,
+                  RewriteHeldPrefsFile(prefsPath, ProfileFolderHandle(held, profileHeld, belowFirefox), owner));
         } catch (const std::bad_alloc&) {
             leave(prefsPath, ProfileOutcome::kOutOfMemory);
         }
@@ -274,6 +284,8 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
 }  // namespace
 
 std::vector<ProfileReport> ConfigureFirefoxProfiles(std::vector<UserHiveReport>& hiveFailures) {
+    // SeRestorePrivilege also lets a replaced prefs.js keep its user as owner.
+    EnableHivePrivileges();
     const CompatibilityNames names = FindCompatibilityNames();
     std::string installingSid;
     GetInstallingUserSid(installingSid);

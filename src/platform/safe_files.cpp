@@ -8,6 +8,7 @@
 
 #include <aclapi.h>
 
+#include <cstddef>
 #include <cstring>
 
 namespace kestrup {
@@ -15,6 +16,36 @@ namespace kestrup {
 namespace {
 
 constexpr DWORD kCopyChunk = 64u << 10;
+
+// SetFileInformationByHandle's FileRenameInfo, as Windows Vista lays it out;
+// the headers show it only to programs that need Vista.
+struct RenameInformation {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;  // in bytes, without a terminator
+    WCHAR FileName[1];
+};
+constexpr int kFileRenameInfo = 3;
+using SetFileInformationByHandleFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+constexpr SECURITY_INFORMATION kCopiedSecurity =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+// The text in UTF-16; false when it does not convert exactly.
+bool ToWide(const std::string& text, std::wstring& wide) {
+    wide.assign(text.size() + 1, L'\0');
+    const int units =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    if (units <= 0) return false;
+    wide.resize(static_cast<size_t>(units) - 1);
+    return true;
+}
+
+// The last part of a path.
+std::string LeafName(const std::string& path) {
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 }  // namespace
 
@@ -98,6 +129,47 @@ bool GetOwnerSid(HANDLE file, std::string& sid) {
     }
     LocalFree(descriptor);
     return !sid.empty();
+}
+
+bool CopySecurity(HANDLE from, HANDLE to) {
+    // Looked up, like GetSecurityInfo: only the NT family keeps descriptors.
+    auto getSecurity =
+        LoadedModuleFunction<decltype(&::GetKernelObjectSecurity)>("advapi32.dll", "GetKernelObjectSecurity");
+    auto setSecurity =
+        LoadedModuleFunction<decltype(&::SetKernelObjectSecurity)>("advapi32.dll", "SetKernelObjectSecurity");
+    if (!getSecurity || !setSecurity) return false;
+    DWORD needed = 0;
+    getSecurity(from, kCopiedSecurity, nullptr, 0, &needed);
+    if (needed == 0) return false;
+    std::vector<BYTE> descriptor(needed);
+    return getSecurity(from, kCopiedSecurity, descriptor.data(), needed, &needed) &&
+           setSecurity(to, kCopiedSecurity, descriptor.data());
+}
+
+bool RenameInFolder(FileHandle& file, const std::string& path, HANDLE folder, const std::string& target, bool replace) {
+    auto setInformation =
+        LoadedModuleFunction<SetFileInformationByHandleFunction>("kernel32.dll", "SetFileInformationByHandle");
+    std::wstring name;
+    if (setInformation && folder && folder != INVALID_HANDLE_VALUE && ToWide(LeafName(target), name)) {
+        const DWORD bytes = static_cast<DWORD>(name.size() * sizeof(WCHAR));
+        std::vector<BYTE> buffer(offsetof(RenameInformation, FileName) + bytes + sizeof(WCHAR));
+        RenameInformation* rename = reinterpret_cast<RenameInformation*>(buffer.data());
+        rename->ReplaceIfExists = replace ? TRUE : FALSE;
+        rename->RootDirectory = folder;
+        rename->FileNameLength = bytes;
+        std::memcpy(rename->FileName, name.data(), bytes);
+        const bool renamed =
+            setInformation(file.get(), kFileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+        const DWORD error = GetLastError();
+        file.reset();
+        SetLastError(error);  // the caller tells a name taken meanwhile
+        return renamed;
+    }
+    // Older Windows rename only by name, and not a file that is held open.
+    file.reset();
+    if (!IsNtFamily()) return !replace && MoveFileA(path.c_str(), target.c_str());
+    return MoveFileExA(path.c_str(), target.c_str(),
+                       (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH);
 }
 
 bool SeekTo(HANDLE file, DWORD offset) {

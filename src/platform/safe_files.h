@@ -41,6 +41,22 @@ bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INF
 // keeps none or will not say (the Windows 95 family has no owners).
 bool GetOwnerSid(HANDLE file, std::string& sid);
 
+// Gives the file open as to the security descriptor of the file open as from
+// (owner, group and access list, with its inheritance flags, as they stand):
+// a file put in another's place is still its owner's, open to the same people.
+// from needs READ_CONTROL, to WRITE_OWNER and WRITE_DAC; another user as owner
+// takes SeRestorePrivilege, enabled.
+bool CopySecurity(HANDLE from, HANDLE to);
+// Gives the open file, named path, the name target in the same folder, in one
+// step: target is the old file or this one, never neither, whenever the run
+// ends. replace: a file at target is replaced; otherwise one there fails it.
+// Where Windows renames through a handle (Vista on) the new name is taken in
+// folder, a held handle of the folder that holds both, so neither the file nor
+// the folder can have been swapped; elsewhere the file is closed and renamed
+// by name. The handle is closed either way. Windows replaces no file that is
+// open, and no read-only one.
+bool RenameInFolder(FileHandle& file, const std::string& path, HANDLE folder, const std::string& target, bool replace);
+
 // Moves the file pointer to offset from the start.
 bool SeekTo(HANDLE file, DWORD offset);
 // Copies everything from one open file into another, from their current positions.

@@ -4,6 +4,7 @@
 #include "internals.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 using winsim::FileEntry;
@@ -43,6 +44,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     const std::string data = source->data;
     const DWORD attributes = source->attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT;
 
+    m.CountChange();
     FileEntry* destination = Reach(m, lpNewFileName ? lpNewFileName : "", destinationPath);
     if (destination) {
         if (bFailIfExists) return Fail(m, ERROR_FILE_EXISTS);
@@ -70,14 +72,114 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     return TRUE;
 }
 
+namespace {
+
+bool SameVolume(const std::string& a, const std::string& b) {
+    return !a.empty() && !b.empty() && winsim::UpperAscii(a.substr(0, 1)) == winsim::UpperAscii(b.substr(0, 1));
+}
+
+// Gives the file named from (not followed) the name to, as Windows renames: on
+// the same volume only; a file at to is replaced only when asked, and only
+// when it is neither a folder, read-only nor open (Windows cannot remove a name
+// that is in use). 0 or the error.
+DWORD Rename(Machine& m, const std::string& fromName, const std::string& toName, bool replace, HANDLE renaming) {
+    auto& in = winsim::Inside(m);
+    const std::string from = m.RealPath(fromName), to = m.RealPath(toName);
+    auto source = in.files.find(from);
+    if (source == in.files.end()) return ERROR_FILE_NOT_FOUND;
+    if (!SameVolume(from, to)) return ERROR_NOT_SAME_DEVICE;
+    for (auto& [id, h] : in.handles)
+        if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(source->second.path) &&
+            reinterpret_cast<HANDLE>(id) != renaming && !(h.fileShare & FILE_SHARE_DELETE))
+            return ERROR_SHARING_VIOLATION;
+    if (FileEntry* target = m.FindFile(to)) {
+        if (!replace) return ERROR_ALREADY_EXISTS;
+        if (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
+        for (auto& [id, h] : in.handles)
+            if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(target->path))
+                return ERROR_ACCESS_DENIED;
+    }
+    size_t slash = to.find_last_of('\\');
+    FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(to.substr(0, slash));
+    if (!(slash == 2 && to[1] == ':') && (!parent || !parent->directory)) return ERROR_PATH_NOT_FOUND;
+    m.CountChange();
+    if (in.files.count(to)) m.RemoveFile(to);
+    source = in.files.find(from);
+    FileEntry moved = source->second;
+    in.files.erase(source);
+    for (auto& [name, entry] : in.files)
+        if (winsim::UpperAscii(entry.hardLinkOf) == winsim::UpperAscii(moved.path)) entry.hardLinkOf = to;
+    for (auto& [id, h] : in.handles)
+        if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(moved.path)) h.filePath = to;
+    moved.path = to;
+    in.files[to] = moved;
+    return 0;
+}
+
+BOOL Renamed(Machine& m, DWORD error) {
+    if (error) return Fail(m, error);
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     Machine& m = winsim::Call("MoveFileExA");
-    if (lpNewFileName || !(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (lpNewFileName) {
+        if (dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            throw winsim::SimulationError("MoveFileExA: only a rename on one volume is simulated");
+        return Renamed(m, Rename(m, lpExistingFileName ? lpExistingFileName : "", lpNewFileName,
+                                 (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0, nullptr));
+    }
+    if (!(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT))
         throw winsim::SimulationError("MoveFileExA: only deletion at the next start is simulated");
     if (m.moveFileExError) return Fail(m, m.moveFileExError);
     m.delayedDeletions.push_back(lpExistingFileName ? lpExistingFileName : "");
     m.lastError = ERROR_SUCCESS;
     return TRUE;
+}
+
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+    Machine& m = winsim::Call("MoveFileA");
+    return Renamed(
+        m, Rename(m, lpExistingFileName ? lpExistingFileName : "", lpNewFileName ? lpNewFileName : "", false, nullptr));
+}
+
+// FILE_RENAME_INFO as Windows Vista lays it out.
+struct RenameInformation {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;
+    WCHAR FileName[1];
+};
+
+BOOL WINAPI winsim::SetFileInformationByHandle(HANDLE file, int informationClass, LPVOID information, DWORD size) {
+    Machine& m = winsim::Call("SetFileInformationByHandle");
+    if (informationClass != 3) throw winsim::SimulationError("SetFileInformationByHandle: only FileRenameInfo");
+    winsim::Handle* h = FileHandleOf(m, file);
+    if (!h) return Fail(m, ERROR_INVALID_HANDLE);
+    if (!(h->fileAccess & DELETE)) return Fail(m, ERROR_ACCESS_DENIED);
+    const auto* rename = static_cast<const RenameInformation*>(information);
+    if (size < sizeof(RenameInformation) || rename->FileNameLength % sizeof(WCHAR) ||
+        size < offsetof(RenameInformation, FileName) + rename->FileNameLength)
+        return Fail(m, ERROR_INVALID_PARAMETER);
+    std::wstring wide(rename->FileName, rename->FileName + rename->FileNameLength / sizeof(WCHAR));
+    std::string name = winsim::Narrow(wide.c_str());
+    // The new name is taken in the folder RootDirectory holds, or is a full NT path.
+    std::string target;
+    if (rename->RootDirectory) {
+        winsim::Handle* folder = FileHandleOf(m, rename->RootDirectory);
+        FileEntry* e = folder ? m.FindFile(folder->filePath) : nullptr;
+        if (!e || !e->directory) return Fail(m, ERROR_INVALID_HANDLE);
+        if (name.find('\\') != std::string::npos) return Fail(m, ERROR_INVALID_NAME);
+        target = e->path + "\\" + name;
+    } else if (name.rfind("\\??\\", 0) == 0) {
+        target = name.substr(4);
+    } else {
+        return Fail(m, ERROR_INVALID_NAME);
+    }
+    return Renamed(m, Rename(m, h->filePath, target, rename->ReplaceIfExists != 0, file));
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
@@ -144,6 +246,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
     if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);
     FileEntry* e = m.FindFile(h->filePath);
     if (!e) return Fail(m, ERROR_FILE_NOT_FOUND);
+    m.CountChange();
     if (h->filePos > e->data.size()) {
         long long growth = static_cast<long long>(h->filePos - e->data.size());
         if (m.diskSpace >= 0 && growth > m.diskSpace) return Fail(m, ERROR_DISK_FULL);

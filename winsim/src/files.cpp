@@ -161,6 +161,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         m.lastError = ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
+    m.CountChange();
     DWORD keep = e->attributes & FILE_ATTRIBUTE_REPARSE_POINT;
     e->attributes = (dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY) | keep;
     if (e->attributes == 0) e->attributes = FILE_ATTRIBUTE_NORMAL;
@@ -205,7 +206,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         if (winsim::Inside(m).FileSharingConflict(e->path, dwDesiredAccess, dwShareMode, false) ||
             ((dwDesiredAccess & DELETE) && winsim::Inside(m).FileSharingConflict(e->path, 0, 0, true)))
             return fail(ERROR_SHARING_VIOLATION);
-        if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) e->data.clear();
+        if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) {
+            m.CountChange();
+            e->data.clear();
+        }
         m.lastError = (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
                           ? ERROR_ALREADY_EXISTS
                           : ERROR_SUCCESS;
@@ -217,7 +221,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         bool rootParent = slash == 2 && path[1] == ':';
         if (!rootParent && (!parent || !parent->directory)) return fail(ERROR_PATH_NOT_FOUND);
         DWORD attrs = dwFlagsAndAttributes & 0xFFFF & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
+        m.CountChange();
         m.AddFile(path, "", attrs ? attrs : FILE_ATTRIBUTE_ARCHIVE);
+        m.FindFile(path)->owner = "S-1-5-32-544";  // an elevated administrator's default owner
         m.lastError = ERROR_SUCCESS;
     }
     winsim::Handle h;
@@ -265,6 +271,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         m.lastError = ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
+    m.CountChange();
     size_t n = nNumberOfBytesToWrite;
     bool short_write = false;
     // Only what grows the file takes disk space; overwriting takes none.
@@ -301,6 +308,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         m.lastError = ERROR_SHARING_VIOLATION;
         return FALSE;
     }
+    m.CountChange();
     m.RemoveFile(path);
     return TRUE;
 }

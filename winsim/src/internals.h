@@ -114,6 +114,8 @@ std::string Narrow(LPCWSTR text);
 // A text in Windows-1252, the simulated ANSI code page, as WideCharToMultiByte
 // gives it: best-fit look-alikes unless noBestFit, then "?"; usedDefault tells.
 std::string ToAnsi(const std::wstring& text, bool noBestFit, bool* usedDefault);
+// SetFileInformationByHandle, kernel32's since Vista: only FileRenameInfo.
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, int informationClass, LPVOID information, DWORD size);
 // Windows file-name pattern matching with * and ?, A to Z without case.
 bool MatchPattern(const std::string& pattern, const std::string& name);
 // ReadFile on the read end of a pipe: what is there; ERROR_BROKEN_PIPE when it

@@ -188,12 +188,15 @@ void Libraries::AddSystemLibraries() {
                                          {"IsWow64Process", Export(&::IsWow64Process)},
                                          {"CreateToolhelp32Snapshot", Export(&::CreateToolhelp32Snapshot)},
                                          {"Process32First", Export(&::Process32First)},
-                                         {"Process32Next", Export(&::Process32Next)}});
+                                         {"Process32Next", Export(&::Process32Next)},
+                                         {"SetFileInformationByHandle", Export(&winsim::SetFileInformationByHandle)}});
     AddLibrary(system + "user32.dll", {{"GetProcessWindowStation", Export(&::GetProcessWindowStation)},
                                        {"GetUserObjectInformationA", Export(&::GetUserObjectInformationA)},
                                        {"GetShellWindow", Export(&::GetShellWindow)},
                                        {"GetWindowThreadProcessId", Export(&::GetWindowThreadProcessId)}});
-    AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)}});
+    AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)},
+                                         {"GetKernelObjectSecurity", Export(&::GetKernelObjectSecurity)},
+                                         {"SetKernelObjectSecurity", Export(&::SetKernelObjectSecurity)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
                                     {"WNetCancelConnection2A", Export(&::WNetCancelConnection2A)}});
@@ -280,7 +283,11 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         if (it != library.ordinals.end()) found = it->second;
     } else {
         auto it = library.exports.find(lpProcName);  // export names are matched with case
-        if (it != library.exports.end() && !m.missingKernelFunctions.count(lpProcName)) found = it->second;
+        // Windows before Vista renames nothing through a handle.
+        const bool beforeItsWindows =
+            std::string(lpProcName) == "SetFileInformationByHandle" && m.version.dwMajorVersion < 6;
+        if (it != library.exports.end() && !m.missingKernelFunctions.count(lpProcName) && !beforeItsWindows)
+            found = it->second;
     }
     m.lastError = found ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
     return found;

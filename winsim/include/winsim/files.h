@@ -14,6 +14,13 @@
 
 namespace winsim {
 
+// The run ended from outside (a time limit, a logoff, a power cut) before a
+// change to the file system was made: what it left is on the disk, and every
+// handle it held is closed as the product unwinds.
+struct RunEnded : SimulationError {
+    using SimulationError::SimulationError;
+};
+
 struct FileEntry {
     std::string path;  // as created
     bool directory = false;
@@ -91,6 +98,11 @@ public:
     bool flushFails = false;                    // FlushFileBuffers fails with ERROR_DISK_FULL
     std::vector<std::string> delayedDeletions;  // MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT), in order
     DWORD moveFileExError = 0;                  // non-zero: MoveFileExA fails with this error
+    // N > 0: the Nth change to the file system from now on (a file created or
+    // emptied, written, cut, renamed, deleted, its attributes or owner set)
+    // ends the run instead of being made: RunEnded is thrown.
+    int endRunAtChange = 0;
+    void CountChange();
     // Called after the product closes a file handle, with the file's path: lets a
     // test act as another program between the product's steps.
     std::function<void(const std::string& path)> onFileClosed;
