@@ -25,6 +25,7 @@ enum class ProfileOutcome {
     kNotUsersOwn,      // outside the user's profile folder, and the folder or prefs.js is not hers
     kUnsafeFolder,     // a folder on the way is missing, a link, or not a folder
     kUnsafeFile,       // profiles.ini or prefs.js is a link, a folder, has a second name, or is 4 GB or more
+    kOplocked,         // another program's opportunistic lock is on profiles.ini, prefs.js or its temporary file
     kUnsafeBackup,     // the backup name holds something other than a plain file, or one appeared meanwhile
     kUnsafeTemporary,  // the temporary name holds something that cannot be removed, or cannot be created
     kUnreadable,       // reading prefs.js failed, or a line is longer than a preference can be

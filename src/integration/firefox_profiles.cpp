@@ -157,17 +157,21 @@ std::string ThroughCompatibilityNames(std::string path, const std::string& profi
 
 // Her profiles.ini may name any folder: outside her profile folder only one
 // she owns, with a prefs.js she owns, is hers to change. The last folder held
-// is the profile's.
-bool IsUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& profileHeld,
-                       const std::string& prefsPath) {
+// is the profile's. kRewritten: it is hers.
+ProfileOutcome CheckUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& profileHeld,
+                                    const std::string& prefsPath) {
     // The Windows 95 family keeps no owners, and gives every user every file.
-    if (!IsNtFamily()) return true;
+    if (!IsNtFamily()) return ProfileOutcome::kRewritten;
+    std::string folderOwner, prefsOwner;
+    if (profileHeld.empty() || !GetOwnerSid(profileHeld.back().get(), folderOwner) || !EqualsNoCase(folderOwner, sid))
+        return ProfileOutcome::kNotUsersOwn;
     FileHandle prefs;
     BY_HANDLE_FILE_INFORMATION info;
-    std::string folderOwner, prefsOwner;
-    return !profileHeld.empty() && GetOwnerSid(profileHeld.back().get(), folderOwner) &&
-           EqualsNoCase(folderOwner, sid) && OpenPlainFile(prefsPath, prefs, info) &&
-           GetOwnerSid(prefs.get(), prefsOwner) && EqualsNoCase(prefsOwner, sid);
+    const UserFileOpen opened = OpenPlainFile(prefsPath, prefs, info);
+    if (opened == UserFileOpen::kOplocked) return ProfileOutcome::kOplocked;
+    return opened == UserFileOpen::kOpened && GetOwnerSid(prefs.get(), prefsOwner) && EqualsNoCase(prefsOwner, sid)
+               ? ProfileOutcome::kRewritten
+               : ProfileOutcome::kNotUsersOwn;
 }
 
 // The held profile folder: the last folder held on the way to it, or the
@@ -216,7 +220,17 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
     if (!FileExists(iniPath)) return;
     FileHandle ini;
     BY_HANDLE_FILE_INFORMATION iniInfo;
-    if (!OpenPlainFile(iniPath, ini, iniInfo)) return leave(iniPath, ProfileOutcome::kUnsafeFile);
+    // GetPrivateProfileStringA opens the file again, plainly. While this handle
+    // is open, no exclusive oplock (batch, filter, level 1) can be granted on
+    // it, so none can make that open wait.
+    switch (OpenPlainFile(iniPath, ini, iniInfo)) {
+    case UserFileOpen::kOpened:
+        break;
+    case UserFileOpen::kOplocked:
+        return leave(iniPath, ProfileOutcome::kOplocked);
+    case UserFileOpen::kFailed:
+        return leave(iniPath, ProfileOutcome::kUnsafeFile);
+    }
 
     for (int i = 0; i < kMaxProfileSections; ++i) {
         const std::string section = "Profile" + IntToText(i);
@@ -266,8 +280,11 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
                   profileHold == FolderHold::kUnsafe ? ProfileOutcome::kUnsafeFolder : ProfileOutcome::kNoPrefsFile);
             continue;
         }
-        if (!BeginsWithNoCase(prefsPath, profileBase) && !IsUsersOwnProfile(profile.sid, profileHeld, prefsPath)) {
-            leave(prefsPath, ProfileOutcome::kNotUsersOwn);
+        const ProfileOutcome whose = BeginsWithNoCase(prefsPath, profileBase)
+                                         ? ProfileOutcome::kRewritten
+                                         : CheckUsersOwnProfile(profile.sid, profileHeld, prefsPath);
+        if (whose != ProfileOutcome::kRewritten) {
+            leave(prefsPath, whose);
             continue;
         }
         // A prefs.js with a line the 32-bit installer cannot hold costs that

@@ -66,13 +66,18 @@ bool TakeOrCheckBackup(HANDLE prefs, HANDLE folder, const std::string& backupPat
 }
 
 // A plain file left at the temporary name by an earlier run is removed;
-// anything else there leaves the profile alone. DeleteFileA removes the name
-// only, whatever it was swapped for meanwhile.
-bool RemoveLeftoverTemporary(const std::string& tempPath) {
+// anything else there leaves the profile alone. Only the name goes, whatever
+// it was swapped for meanwhile (the link itself, not what it leads to); an
+// oplock on it answers at once. kOpened: the name is free.
+UserFileOpen RemoveLeftoverTemporary(const std::string& tempPath) {
     DWORD attributes = GetFileAttributesA(tempPath.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    return DeleteFileA(tempPath.c_str()) != FALSE;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return UserFileOpen::kOpened;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return UserFileOpen::kFailed;
+    // The 95 family has no oplocks, and no deletion on close.
+    if (!IsNtFamily()) return DeleteFileA(tempPath.c_str()) ? UserFileOpen::kOpened : UserFileOpen::kFailed;
+    FileHandle leftover;  // closing it removes the name
+    return OpenUserFile(tempPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, leftover);
 }
 
 // Writes the rewritten preferences into the temporary file.
@@ -165,8 +170,17 @@ ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, HANDLE folder,
 
     FileHandle prefs;
     BY_HANDLE_FILE_INFORMATION prefsInfo;
-    if (!OpenPlainFile(prefsPath, prefs, prefsInfo) || prefsInfo.nFileSizeHigh != 0) return ProfileOutcome::kUnsafeFile;
-    if (!RemoveLeftoverTemporary(tempPath)) return ProfileOutcome::kUnsafeTemporary;
+    const UserFileOpen opened = OpenPlainFile(prefsPath, prefs, prefsInfo);
+    if (opened == UserFileOpen::kOplocked) return ProfileOutcome::kOplocked;
+    if (opened != UserFileOpen::kOpened || prefsInfo.nFileSizeHigh != 0) return ProfileOutcome::kUnsafeFile;
+    switch (RemoveLeftoverTemporary(tempPath)) {
+    case UserFileOpen::kOpened:
+        break;
+    case UserFileOpen::kOplocked:
+        return ProfileOutcome::kOplocked;
+    case UserFileOpen::kFailed:
+        return ProfileOutcome::kUnsafeTemporary;
+    }
     if (!TakeOrCheckBackup(prefs.get(), folder, backupPath, tempPath)) return ProfileOutcome::kUnsafeBackup;
 
     FileHandle temp = CreateTemporary(tempPath);

@@ -33,9 +33,17 @@ bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held);
 enum class FolderHold { kHeld, kMissing, kUnsafe };
 FolderHold HoldFolders(const std::string& top, const std::string& folder, std::vector<FileHandle>& held);
 
-// Opens a file as it is, for reading, shared without delete, and checks that
-// it is a plain file.
-bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info);
+// Opens an existing file that a user controls as CreateFileA with OPEN_EXISTING
+// would (flags: FILE_FLAG_OPEN_REPARSE_POINT, FILE_FLAG_SEQUENTIAL_SCAN,
+// FILE_FLAG_DELETE_ON_CLOSE), but never waits on her: an opportunistic lock
+// she holds on it makes the open answer kOplocked at once, with nothing open,
+// where a plain open would wait until she let go. Not for folders.
+enum class UserFileOpen { kOpened, kFailed, kOplocked };
+UserFileOpen OpenUserFile(const std::string& path, DWORD access, DWORD share, DWORD flags, FileHandle& file);
+
+// Opens a file as it is, for reading, shared without delete, never waiting on
+// an oplock, and checks that it is a plain file (kFailed when it is not).
+UserFileOpen OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info);
 
 // The SID of an open file's or folder's owner, as text; false where Windows
 // keeps none or will not say (the Windows 95 family has no owners).

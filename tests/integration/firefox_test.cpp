@@ -391,6 +391,14 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
              m.AddJunction(profile, elsewhere);
          },
          Why::kUnsafeFolder},
+        // An oplock the user holds would make a plain open wait until she let go.
+        {"oplock on prefs.js", [&] { m.FindFile(prefs)->oplocked = true; }, Why::kOplocked},
+        {"oplock on a leftover temporary file",
+         [&] {
+             m.AddFile(temp, "half");
+             m.FindFile(temp)->oplocked = true;
+         },
+         Why::kOplocked},
         // Between the check and the replacement prefs.js is another file's
         // second name: the replacement takes the name, and writes no file.
         {"prefs.js swapped for a hard link just before it is replaced",
@@ -547,6 +555,8 @@ TEST_F(FirefoxTest, UsersWithoutProfilesIniOrWithUnsafeFoldersAreSkippedOthersGo
     AddUser("S-1-5-21-1-2-3-1004", carol);
     AddUser("S-1-5-21-1-2-3-1005", kAlice);
     AddUser("S-1-5-21-1-2-3-1006", "");
+    const std::string dave = "C:\\Documents and Settings\\dave";
+    AddUser("S-1-5-21-1-2-3-1007", dave);
     const std::string profilesIni = "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/abc.default\r\n";
     // bob's Firefox folder is a junction to a folder with a profiles.ini and prefs.js of its own.
     const std::string elsewhere = "C:\\WINDOWS\\Firefox";
@@ -558,8 +568,13 @@ TEST_F(FirefoxTest, UsersWithoutProfilesIniOrWithUnsafeFoldersAreSkippedOthersGo
     m.AddDirectory(carol + "\\Application Data\\Mozilla\\Firefox");
     m.AddFile(std::string(kFirefox) + "\\profiles.ini", profilesIni);
     m.AddFile(kPrefs, "");
+    // dave holds an oplock on his profiles.ini: reading it would wait until he let go.
+    const std::string daveIni = dave + "\\Application Data\\Mozilla\\Firefox\\profiles.ini";
+    m.AddFile(daveIni, profilesIni);
+    m.FindFile(daveIni)->oplocked = true;
     EXPECT_EQ(Configure(), (std::map<std::string, Why>{
                                {bob + "\\Application Data\\Mozilla\\Firefox\\profiles.ini", Why::kUnsafeFolder},
+                               {daveIni, Why::kOplocked},
                                {kPrefs, Why::kRewritten}}));
     EXPECT_EQ(Data(elsewhere + "\\Profiles\\abc.default\\prefs.js"), "theirs");
     EXPECT_FALSE(m.FindFile(elsewhere + "\\Profiles\\abc.default\\prefs.js.BACKUP"));

@@ -41,6 +41,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     if (source->directory) return Fail(m, ERROR_ACCESS_DENIED);
     if (winsim::Inside(m).FileSharingConflict(sourcePath, GENERIC_READ, FILE_SHARE_READ, false))
         return Fail(m, ERROR_SHARING_VIOLATION);
+    winsim::WaitForOplock(*source, GENERIC_READ);
     const std::string data = source->data;
     const DWORD attributes = source->attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT;
 
@@ -52,6 +53,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
             return Fail(m, ERROR_ACCESS_DENIED);
         if (winsim::Inside(m).FileSharingConflict(destinationPath, GENERIC_WRITE, 0, false))
             return Fail(m, ERROR_SHARING_VIOLATION);
+        winsim::WaitForOplock(*destination, GENERIC_WRITE);
     } else {
         size_t slash = destinationPath.find_last_of('\\');
         FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(destinationPath.substr(0, slash));
@@ -92,8 +94,10 @@ DWORD Rename(Machine& m, const std::string& fromName, const std::string& toName,
         if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(source->second.path) &&
             reinterpret_cast<HANDLE>(id) != renaming && !(h.fileShare & FILE_SHARE_DELETE))
             return ERROR_SHARING_VIOLATION;
+    winsim::WaitForOplock(source->second, DELETE);
     if (FileEntry* target = m.FindFile(to)) {
         if (!replace) return ERROR_ALREADY_EXISTS;
+        winsim::WaitForOplock(*target, DELETE);
         if (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
         for (auto& [id, h] : in.handles)
             if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(target->path))

@@ -8,6 +8,15 @@
 
 namespace winsim {
 
+bool BreaksOplock(DWORD access) {
+    return (access & ~(DWORD)(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE)) != 0;
+}
+
+void WaitForOplock(const FileEntry& file, DWORD access) {
+    if (file.oplocked && BreaksOplock(access))
+        throw SimulationError(file.path + ": the open would wait for the oplock's holder to let go");
+}
+
 // Windows 95, 98 and Me have only stubs of most W functions, which fail so.
 bool IsWideStub(Machine& m) {
     if (m.version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) return false;
@@ -168,11 +177,10 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     return TRUE;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
-    Machine& m = winsim::Call("CreateFileA");
-    m.NoteLinksFollowed(lpFileName ? lpFileName : "");
-    std::string path = m.RealPath(lpFileName ? lpFileName : "");
+HANDLE winsim::OpenFile(Machine& m, const std::string& name, DWORD dwDesiredAccess, DWORD dwShareMode,
+                        DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, bool* oplocked) {
+    m.NoteLinksFollowed(name);
+    std::string path = m.RealPath(name);
     FileEntry* e = m.FindFile(path);
     auto fail = [&](DWORD error) {
         m.lastError = error;
@@ -203,6 +211,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
              (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)) &&
             (e->attributes & FILE_ATTRIBUTE_READONLY))
             return fail(ERROR_ACCESS_DENIED);
+        if (oplocked) *oplocked = e->oplocked && winsim::BreaksOplock(dwDesiredAccess);
+        if (!oplocked) winsim::WaitForOplock(*e, dwDesiredAccess);
         if (winsim::Inside(m).FileSharingConflict(e->path, dwDesiredAccess, dwShareMode, false) ||
             ((dwDesiredAccess & DELETE) && winsim::Inside(m).FileSharingConflict(e->path, 0, 0, true)))
             return fail(ERROR_SHARING_VIOLATION);
@@ -232,7 +242,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     h.fileAccess = dwDesiredAccess | ((dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) ? DELETE : 0);
     h.fileShare = dwShareMode;
     h.deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    h.openedName = path;
     return winsim::Inside(m).NewHandle(std::move(h));
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+    return winsim::OpenFile(winsim::Call("CreateFileA"), lpFileName ? lpFileName : "", dwDesiredAccess, dwShareMode,
+                            dwCreationDisposition, dwFlagsAndAttributes, nullptr);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead, LPVOID) {
@@ -308,6 +325,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         m.lastError = ERROR_SHARING_VIOLATION;
         return FALSE;
     }
+    winsim::WaitForOplock(*e, DELETE);
     m.CountChange();
     m.RemoveFile(path);
     return TRUE;
@@ -321,9 +339,9 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         return FALSE;
     }
     std::string closedFile = h->kind == "file" ? h->filePath : std::string();
-    bool deleteNow = h->deleteOnClose;
+    const std::string deleteName = h->deleteOnClose ? h->openedName : std::string();
     BOOL closed = winsim::Inside(m).CloseHandleEntry(hObject);
-    if (deleteNow) m.RemoveFile(closedFile);
+    if (!deleteName.empty()) m.RemoveFile(deleteName);
     if (!closedFile.empty() && m.onFileClosed) m.onFileClosed(closedFile);
     return closed;
 }

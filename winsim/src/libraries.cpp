@@ -4,6 +4,7 @@
 // and SetDefaultDllDirectories make to it, LoadLibraryExA's flags, and the
 // system folder's own libraries. Every request is recorded with its flags.
 #include <windows.h>
+#include <winternl.h>
 #include <aclapi.h>
 #include <tlhelp32.h>
 #include <msi.h>
@@ -197,6 +198,8 @@ void Libraries::AddSystemLibraries() {
     AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)},
                                          {"GetKernelObjectSecurity", Export(&::GetKernelObjectSecurity)},
                                          {"SetKernelObjectSecurity", Export(&::SetKernelObjectSecurity)}});
+    AddLibrary(system + "ntdll.dll", {{"NtCreateFile", Export(&::NtCreateFile)},
+                                      {"RtlNtStatusToDosError", Export(&::RtlNtStatusToDosError)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
                                     {"WNetCancelConnection2A", Export(&::WNetCancelConnection2A)}});
@@ -255,7 +258,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     // kernel32.dll is in every process, user32.dll and advapi32.dll in this one (it imports them);
     // anything else must have been loaded.
     const std::string upper = winsim::UpperAscii(name);
-    std::string path = upper == "KERNEL32.DLL" || upper == "USER32.DLL" || upper == "ADVAPI32.DLL"
+    // ntdll.dll is in every process of the NT family.
+    const bool ntdll = upper == "NTDLL.DLL" && m.version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    std::string path = upper == "KERNEL32.DLL" || upper == "USER32.DLL" || upper == "ADVAPI32.DLL" || ntdll
                            ? m.systemDirectory + "\\" + name
                            : m.LoadedModule(name);
     if (path.empty()) {

@@ -38,6 +38,10 @@ struct FileEntry {
     // A compatibility junction of Windows Vista and later: its own access list
     // denies Everyone "list folder / read data" on it, followed or not.
     bool denyListRead = false;
+    // Another process holds an opportunistic lock (batch or filter) on it: an
+    // open for more than its attributes, a deletion or a rename over it waits
+    // until the holder lets go, which winsim refuses with a SimulationError.
+    bool oplocked = false;
     // The owner's SID; empty: the user whose profile folder (ProfileList) holds
     // it, else Administrators (S-1-5-32-544), as for what an administrator makes.
     std::string owner;
