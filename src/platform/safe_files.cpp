@@ -135,12 +135,8 @@ UserFileOpen OpenUserFile(const std::string& path, DWORD access, DWORD share, DW
     // Only NtCreateFile takes FILE_COMPLETE_IF_OPLOCKED: with it an open that
     // would break her oplock answers STATUS_OPLOCK_BREAK_IN_PROGRESS at once.
     auto ntCreateFile = LoadedModuleFunction<decltype(&::NtCreateFile)>("ntdll.dll", "NtCreateFile");
-    auto toError = LoadedModuleFunction<decltype(&::RtlNtStatusToDosError)>("ntdll.dll", "RtlNtStatusToDosError");
     std::wstring native;
-    if (!ntCreateFile || !toError || !NativePath(path, native)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return UserFileOpen::kFailed;
-    }
+    if (!ntCreateFile || !NativePath(path, native)) return UserFileOpen::kFailed;
     UNICODE_STRING name;
     name.Length = name.MaximumLength = static_cast<USHORT>(native.size() * sizeof(WCHAR));
     name.Buffer = &native[0];
@@ -159,10 +155,7 @@ UserFileOpen OpenUserFile(const std::string& path, DWORD access, DWORD share, DW
     HANDLE handle = nullptr;
     const NTSTATUS status = ntCreateFile(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io,
                                          nullptr, 0, share, FILE_OPEN, options, nullptr, 0);
-    if (!NT_SUCCESS(status)) {
-        SetLastError(toError(status));
-        return UserFileOpen::kFailed;
-    }
+    if (!NT_SUCCESS(status)) return UserFileOpen::kFailed;
     file = FileHandle(handle);
     if (status != kStatusOplockBreakInProgress) return UserFileOpen::kOpened;
     file.reset();
@@ -215,7 +208,7 @@ bool RenameInFolder(FileHandle& file, const std::string& path, HANDLE folder, co
     std::wstring name;
     if (setInformation && folder && folder != INVALID_HANDLE_VALUE && ToWide(LeafName(target), name)) {
         const DWORD bytes = static_cast<DWORD>(name.size() * sizeof(WCHAR));
-        std::vector<BYTE> buffer(offsetof(RenameInformation, FileName) + bytes + sizeof(WCHAR));
+        std::vector<BYTE> buffer(sizeof(RenameInformation) + bytes);  // room for a terminator too
         RenameInformation* rename = reinterpret_cast<RenameInformation*>(buffer.data());
         rename->ReplaceIfExists = replace ? TRUE : FALSE;
         rename->RootDirectory = folder;

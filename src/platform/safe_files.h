@@ -37,7 +37,8 @@ FolderHold HoldFolders(const std::string& top, const std::string& folder, std::v
 // would (flags: FILE_FLAG_OPEN_REPARSE_POINT, FILE_FLAG_SEQUENTIAL_SCAN,
 // FILE_FLAG_DELETE_ON_CLOSE), but never waits on her: an opportunistic lock
 // she holds on it makes the open answer kOplocked at once, with nothing open,
-// where a plain open would wait until she let go. Not for folders.
+// where a plain open would wait until she let go. Not for folders. kFailed
+// sets no last error on the NT family.
 enum class UserFileOpen { kOpened, kFailed, kOplocked };
 UserFileOpen OpenUserFile(const std::string& path, DWORD access, DWORD share, DWORD flags, FileHandle& file);
 

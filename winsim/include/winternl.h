@@ -9,16 +9,12 @@ typedef LONG NTSTATUS;
 #define NT_SUCCESS(status) ((NTSTATUS)(status) >= 0)
 typedef unsigned short USHORT;
 typedef WCHAR* PWSTR;
-typedef union _LARGE_INTEGER {
-    LONGLONG QuadPart;
-} LARGE_INTEGER, *PLARGE_INTEGER;
-
+typedef LONGLONG* PLARGE_INTEGER;
 typedef struct _UNICODE_STRING {
     USHORT Length;  // in bytes, without a terminator
     USHORT MaximumLength;
     PWSTR Buffer;
 } UNICODE_STRING, *PUNICODE_STRING;
-
 typedef struct _OBJECT_ATTRIBUTES {
     ULONG Length;
     HANDLE RootDirectory;
@@ -27,12 +23,8 @@ typedef struct _OBJECT_ATTRIBUTES {
     PVOID SecurityDescriptor;
     PVOID SecurityQualityOfService;
 } OBJECT_ATTRIBUTES, *POBJECT_ATTRIBUTES;
-
 typedef struct _IO_STATUS_BLOCK {
-    union {
-        NTSTATUS Status;
-        PVOID Pointer;
-    };
+    NTSTATUS Status;
     ULONG_PTR Information;
 } IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
 
@@ -45,7 +37,7 @@ typedef struct _IO_STATUS_BLOCK {
 #define FILE_DELETE_ON_CLOSE 0x00001000
 #define FILE_OPEN_REPARSE_POINT 0x00200000
 
-// Only opens of existing files by their "\??\" path. On a file under another
+// Only an existing file opened by its "\??\" path. On a file under another
 // process's oplock, FILE_COMPLETE_IF_OPLOCKED answers
 // STATUS_OPLOCK_BREAK_IN_PROGRESS (0x108) at once, with the handle open;
 // without it the open waits for the holder, which winsim refuses.
@@ -53,4 +45,3 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess, POBJE
                             PIO_STATUS_BLOCK IoStatusBlock, PLARGE_INTEGER AllocationSize, ULONG FileAttributes,
                             ULONG ShareAccess, ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer,
                             ULONG EaLength);
-ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status);

@@ -196,23 +196,6 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_
     return ERROR_SUCCESS;
 }
 
-namespace {
-
-// A SID laid out in memory, as text.
-std::string SidText(const BYTE* sid) {
-    unsigned long long authority = 0;
-    for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
-    std::string text = "S-" + std::to_string(sid[0]) + "-" + std::to_string(authority);
-    for (int i = 0; i < sid[1]; ++i) {
-        DWORD part = 0;
-        std::memcpy(&part, sid + 8 + 4 * i, sizeof part);
-        text += "-" + std::to_string(part);
-    }
-    return text;
-}
-
-}  // namespace
-
 // A self-relative descriptor holding the owner alone: revision, control
 // (SE_SELF_RELATIVE), then the offsets of owner, group, SACL and DACL.
 BOOL WINAPI GetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION RequestedInformation,
@@ -220,24 +203,18 @@ BOOL WINAPI GetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION Requeste
     Machine& m = winsim::Call("GetKernelObjectSecurity");
     winsim::Handle* h = winsim::Inside(m).GetHandle(Handle, "file");
     winsim::FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
-    if (!e) {
-        m.lastError = ERROR_INVALID_HANDLE;
-        return FALSE;
-    }
-    if (!(h->fileAccess & (READ_CONTROL | GENERIC_READ | GENERIC_ALL))) {
-        m.lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    std::vector<BYTE> descriptor(20, 0);
-    descriptor[0] = 1;
-    descriptor[3] = 0x80;  // SE_SELF_RELATIVE
+    m.lastError = !e                                                               ? ERROR_INVALID_HANDLE
+                  : !(h->fileAccess & (READ_CONTROL | GENERIC_READ | GENERIC_ALL)) ? ERROR_ACCESS_DENIED
+                                                                                   : ERROR_SUCCESS;
+    if (m.lastError) return FALSE;
+    std::vector<BYTE> descriptor = {1, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     if (RequestedInformation & OWNER_SECURITY_INFORMATION) {
         descriptor[4] = 20;
         const std::vector<BYTE> sid = winsim::SidBytes(e->owner.empty() ? DefaultOwner(m, e->path) : e->owner);
         descriptor.insert(descriptor.end(), sid.begin(), sid.end());
     }
     *lpnLengthNeeded = static_cast<DWORD>(descriptor.size());
-    if (nLength < descriptor.size() || !pSecurityDescriptor) {
+    if (nLength < descriptor.size()) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
@@ -250,28 +227,29 @@ BOOL WINAPI SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION Security
     Machine& m = winsim::Call("SetKernelObjectSecurity");
     winsim::Handle* h = winsim::Inside(m).GetHandle(Handle, "file");
     winsim::FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
-    const BYTE* descriptor = static_cast<const BYTE*>(SecurityDescriptor);
-    DWORD ownerOffset = 0;
-    if (descriptor) std::memcpy(&ownerOffset, descriptor + 4, sizeof ownerOffset);
-    m.lastError = !e ? ERROR_INVALID_HANDLE : !descriptor ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
-    if (m.lastError) return FALSE;
     const DWORD needed =
         ((SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) ? WRITE_OWNER : 0) |
         ((SecurityInformation & DACL_SECURITY_INFORMATION) ? WRITE_DAC : 0);
-    if ((h->fileAccess & needed) != needed) {
-        m.lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    std::string owner;
-    if ((SecurityInformation & OWNER_SECURITY_INFORMATION) && ownerOffset) {
-        const BYTE* sid = descriptor + ownerOffset;
-        owner = SidText(sid);
-        // An owner other than the token's user or Administrators takes SeRestorePrivilege.
-        if (owner != winsim::Inside(m).TokenUserSid() && owner != "S-1-5-32-544" &&
-            !m.privilegesEnabled.count("SeRestorePrivilege")) {
-            m.lastError = ERROR_INVALID_OWNER;
-            return FALSE;
+    m.lastError = !e ? ERROR_INVALID_HANDLE : (h->fileAccess & needed) != needed ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    if (m.lastError) return FALSE;
+    const BYTE* descriptor = static_cast<const BYTE*>(SecurityDescriptor);
+    std::string owner;  // the SID at the owner's offset, as text
+    if ((SecurityInformation & OWNER_SECURITY_INFORMATION) && descriptor[4]) {
+        const BYTE* sid = descriptor + descriptor[4];
+        unsigned long long authority = 0;
+        for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
+        owner = "S-" + std::to_string(sid[0]) + "-" + std::to_string(authority);
+        for (int i = 0; i < sid[1]; ++i) {
+            DWORD part = 0;
+            std::memcpy(&part, sid + 8 + 4 * i, sizeof part);
+            owner += "-" + std::to_string(part);
         }
+    }
+    // An owner other than the token's user or Administrators takes SeRestorePrivilege.
+    if (!owner.empty() && owner != winsim::Inside(m).TokenUserSid() && owner != "S-1-5-32-544" &&
+        !m.privilegesEnabled.count("SeRestorePrivilege")) {
+        m.lastError = ERROR_INVALID_OWNER;
+        return FALSE;
     }
     m.CountChange();
     if (!owner.empty()) e->owner = owner;

@@ -76,43 +76,37 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 
 namespace {
 
-bool SameVolume(const std::string& a, const std::string& b) {
-    return !a.empty() && !b.empty() && winsim::UpperAscii(a.substr(0, 1)) == winsim::UpperAscii(b.substr(0, 1));
-}
-
 // Gives the file named from (not followed) the name to, as Windows renames: on
-// the same volume only; a file at to is replaced only when asked, and only
-// when it is neither a folder, read-only nor open (Windows cannot remove a name
-// that is in use). 0 or the error.
+// the same volume only, the file shared for deletion by every other handle; a
+// file at to is replaced only when asked, and only when it is neither a
+// folder, read-only nor open (Windows cannot remove a name in use). 0 or the error.
 DWORD Rename(Machine& m, const std::string& fromName, const std::string& toName, bool replace, HANDLE renaming) {
     auto& in = winsim::Inside(m);
     const std::string from = m.RealPath(fromName), to = m.RealPath(toName);
+    auto heldOpen = [&](const std::string& path, bool unlessSharedForDeletion) {
+        for (auto& [id, h] : in.handles)
+            if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(path) &&
+                reinterpret_cast<HANDLE>(id) != renaming &&
+                !(unlessSharedForDeletion && (h.fileShare & FILE_SHARE_DELETE)))
+                return true;
+        return false;
+    };
     auto source = in.files.find(from);
     if (source == in.files.end()) return ERROR_FILE_NOT_FOUND;
-    if (!SameVolume(from, to)) return ERROR_NOT_SAME_DEVICE;
-    for (auto& [id, h] : in.handles)
-        if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(source->second.path) &&
-            reinterpret_cast<HANDLE>(id) != renaming && !(h.fileShare & FILE_SHARE_DELETE))
-            return ERROR_SHARING_VIOLATION;
+    if (winsim::UpperAscii(from.substr(0, 1)) != winsim::UpperAscii(to.substr(0, 1))) return ERROR_NOT_SAME_DEVICE;
+    if (heldOpen(source->second.path, true)) return ERROR_SHARING_VIOLATION;
     winsim::WaitForOplock(source->second, DELETE);
     if (FileEntry* target = m.FindFile(to)) {
         if (!replace) return ERROR_ALREADY_EXISTS;
         winsim::WaitForOplock(*target, DELETE);
-        if (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
-        for (auto& [id, h] : in.handles)
-            if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(target->path))
-                return ERROR_ACCESS_DENIED;
+        if (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY) || heldOpen(target->path, false))
+            return ERROR_ACCESS_DENIED;
     }
-    size_t slash = to.find_last_of('\\');
-    FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(to.substr(0, slash));
-    if (!(slash == 2 && to[1] == ':') && (!parent || !parent->directory)) return ERROR_PATH_NOT_FOUND;
     m.CountChange();
     if (in.files.count(to)) m.RemoveFile(to);
     source = in.files.find(from);
     FileEntry moved = source->second;
     in.files.erase(source);
-    for (auto& [name, entry] : in.files)
-        if (winsim::UpperAscii(entry.hardLinkOf) == winsim::UpperAscii(moved.path)) entry.hardLinkOf = to;
     for (auto& [id, h] : in.handles)
         if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(moved.path)) h.filePath = to;
     moved.path = to;
@@ -170,19 +164,12 @@ BOOL WINAPI winsim::SetFileInformationByHandle(HANDLE file, int informationClass
         return Fail(m, ERROR_INVALID_PARAMETER);
     std::wstring wide(rename->FileName, rename->FileName + rename->FileNameLength / sizeof(WCHAR));
     std::string name = winsim::Narrow(wide.c_str());
-    // The new name is taken in the folder RootDirectory holds, or is a full NT path.
-    std::string target;
-    if (rename->RootDirectory) {
-        winsim::Handle* folder = FileHandleOf(m, rename->RootDirectory);
-        FileEntry* e = folder ? m.FindFile(folder->filePath) : nullptr;
-        if (!e || !e->directory) return Fail(m, ERROR_INVALID_HANDLE);
-        if (name.find('\\') != std::string::npos) return Fail(m, ERROR_INVALID_NAME);
-        target = e->path + "\\" + name;
-    } else if (name.rfind("\\??\\", 0) == 0) {
-        target = name.substr(4);
-    } else {
-        return Fail(m, ERROR_INVALID_NAME);
-    }
+    // The new name is taken in the folder RootDirectory holds.
+    winsim::Handle* folder = rename->RootDirectory ? FileHandleOf(m, rename->RootDirectory) : nullptr;
+    if (!folder) throw winsim::SimulationError("SetFileInformationByHandle: only a name in a held folder is simulated");
+    FileEntry* e = m.FindFile(folder->filePath);
+    if (!e || !e->directory || name.find('\\') != std::string::npos) return Fail(m, ERROR_INVALID_PARAMETER);
+    const std::string target = e->path + "\\" + name;
     return Renamed(m, Rename(m, h->filePath, target, rename->ReplaceIfExists != 0, file));
 }
 

@@ -198,8 +198,7 @@ void Libraries::AddSystemLibraries() {
     AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)},
                                          {"GetKernelObjectSecurity", Export(&::GetKernelObjectSecurity)},
                                          {"SetKernelObjectSecurity", Export(&::SetKernelObjectSecurity)}});
-    AddLibrary(system + "ntdll.dll", {{"NtCreateFile", Export(&::NtCreateFile)},
-                                      {"RtlNtStatusToDosError", Export(&::RtlNtStatusToDosError)}});
+    AddLibrary(system + "ntdll.dll", {{"NtCreateFile", Export(&::NtCreateFile)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
                                     {"WNetCancelConnection2A", Export(&::WNetCancelConnection2A)}});
