@@ -6,6 +6,8 @@
 
 #include "platform/user_hives.h"
 
+#include <windows.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +25,7 @@ enum class ProfileOutcome {
     kNotUsersOwn,      // outside the user's profile folder, and the folder or prefs.js is not hers
     kUnsafeFolder,     // a folder on the way is missing, a link, or not a folder
     kUnsafeFile,       // profiles.ini or prefs.js is a link, a folder, has a second name, or is 4 GB or more
+    kOplocked,         // another program's opportunistic lock is on profiles.ini, prefs.js or its temporary file
     kUnsafeBackup,     // the backup name holds something other than a plain file, or one appeared meanwhile
     kUnsafeTemporary,  // the temporary name holds something that cannot be removed, or cannot be created
     kUnreadable,       // reading prefs.js failed, or a line is longer than a preference can be
@@ -69,7 +72,8 @@ private:
     std::string domain_;
 };
 
-// RewritePrefsFile for a prefs.js whose folder the caller holds.
-ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, ProfileOwnerDomain& owner);
+// RewritePrefsFile for a prefs.js whose folder the caller holds: folder is
+// that hold's handle (null where Windows holds no folders).
+ProfileOutcome RewriteHeldPrefsFile(const std::string& prefsPath, HANDLE folder, ProfileOwnerDomain& owner);
 
 }  // namespace kestrup

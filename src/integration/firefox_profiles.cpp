@@ -157,17 +157,30 @@ std::string ThroughCompatibilityNames(std::string path, const std::string& profi
 
 // Her profiles.ini may name any folder: outside her profile folder only one
 // she owns, with a prefs.js she owns, is hers to change. The last folder held
-// is the profile's.
-bool IsUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& profileHeld,
-                       const std::string& prefsPath) {
+// is the profile's. kRewritten: it is hers.
+ProfileOutcome CheckUsersOwnProfile(const std::string& sid, const std::vector<FileHandle>& profileHeld,
+                                    const std::string& prefsPath) {
     // The Windows 95 family keeps no owners, and gives every user every file.
-    if (!IsNtFamily()) return true;
+    if (!IsNtFamily()) return ProfileOutcome::kRewritten;
+    std::string folderOwner, prefsOwner;
+    if (profileHeld.empty() || !GetOwnerSid(profileHeld.back().get(), folderOwner) || !EqualsNoCase(folderOwner, sid))
+        return ProfileOutcome::kNotUsersOwn;
     FileHandle prefs;
     BY_HANDLE_FILE_INFORMATION info;
-    std::string folderOwner, prefsOwner;
-    return !profileHeld.empty() && GetOwnerSid(profileHeld.back().get(), folderOwner) &&
-           EqualsNoCase(folderOwner, sid) && OpenPlainFile(prefsPath, prefs, info) &&
-           GetOwnerSid(prefs.get(), prefsOwner) && EqualsNoCase(prefsOwner, sid);
+    const UserFileOpen opened = OpenPlainFile(prefsPath, prefs, info);
+    if (opened == UserFileOpen::kOplocked) return ProfileOutcome::kOplocked;
+    return opened == UserFileOpen::kOpened && GetOwnerSid(prefs.get(), prefsOwner) && EqualsNoCase(prefsOwner, sid)
+               ? ProfileOutcome::kRewritten
+               : ProfileOutcome::kNotUsersOwn;
+}
+
+// The held profile folder: the last folder held on the way to it, or the
+// Firefox folder when nothing below it was (the profile is kept there). Null
+// where none is held (the Windows 95 family holds no folders).
+HANDLE ProfileFolderHandle(const std::vector<FileHandle>& firefoxHeld, const std::vector<FileHandle>& profileHeld,
+                           bool belowFirefox) {
+    if (!profileHeld.empty()) return profileHeld.back().get();
+    return belowFirefox && !firefoxHeld.empty() ? firefoxHeld.back().get() : nullptr;
 }
 
 // One user's Firefox profiles, from profiles.ini below the profile directory.
@@ -207,7 +220,17 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
     if (!FileExists(iniPath)) return;
     FileHandle ini;
     BY_HANDLE_FILE_INFORMATION iniInfo;
-    if (!OpenPlainFile(iniPath, ini, iniInfo)) return leave(iniPath, ProfileOutcome::kUnsafeFile);
+    // GetPrivateProfileStringA opens the file again, plainly. While this handle
+    // is open, no exclusive oplock (batch, filter, level 1) can be granted on
+    // it, so none can make that open wait.
+    switch (OpenPlainFile(iniPath, ini, iniInfo)) {
+    case UserFileOpen::kOpened:
+        break;
+    case UserFileOpen::kOplocked:
+        return leave(iniPath, ProfileOutcome::kOplocked);
+    case UserFileOpen::kFailed:
+        return leave(iniPath, ProfileOutcome::kUnsafeFile);
+    }
 
     for (int i = 0; i < kMaxProfileSections; ++i) {
         const std::string section = "Profile" + IntToText(i);
@@ -257,14 +280,18 @@ void ConfigureUserProfiles(const UserProfile& profile, const std::string& instal
                   profileHold == FolderHold::kUnsafe ? ProfileOutcome::kUnsafeFolder : ProfileOutcome::kNoPrefsFile);
             continue;
         }
-        if (!BeginsWithNoCase(prefsPath, profileBase) && !IsUsersOwnProfile(profile.sid, profileHeld, prefsPath)) {
-            leave(prefsPath, ProfileOutcome::kNotUsersOwn);
+        const ProfileOutcome whose = BeginsWithNoCase(prefsPath, profileBase)
+                                         ? ProfileOutcome::kRewritten
+                                         : CheckUsersOwnProfile(profile.sid, profileHeld, prefsPath);
+        if (whose != ProfileOutcome::kRewritten) {
+            leave(prefsPath, whose);
             continue;
         }
         // A prefs.js with a line the 32-bit installer cannot hold costs that
         // profile only; every handle is released on the way out.
         try {
-            leave(prefsPath, RewriteHeldPrefsFile(prefsPath, owner));
+            leave(prefsPath,
+                  RewriteHeldPrefsFile(prefsPath, ProfileFolderHandle(held, profileHeld, belowFirefox), owner));
         } catch (const std::bad_alloc&) {
             leave(prefsPath, ProfileOutcome::kOutOfMemory);
         }
@@ -318,11 +345,18 @@ std::string DescribeProfile(const ProfileReport& report) {
     case ProfileOutcome::kOutOfMemory:
         why = "left alone: a line too long for the installer's memory";
         break;
+    case ProfileOutcome::kOplocked:
+        why =
+            "left alone: another program holds an opportunistic lock on one of its files, which the run does not "
+            "wait for";
+        break;
     }
     return "Firefox profile " + report.path + ": " + why;
 }
 
 std::vector<ProfileReport> ConfigureFirefoxProfiles(std::vector<UserHiveReport>& hiveFailures) {
+    // SeRestorePrivilege also lets a replaced prefs.js keep its user as owner.
+    EnableHivePrivileges();
     const CompatibilityNames names = FindCompatibilityNames();
     std::string installingSid;
     GetInstallingUserSid(installingSid);

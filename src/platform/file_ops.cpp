@@ -4,6 +4,7 @@
 #include "platform/launch.h"
 #include "platform/os_version.h"
 #include "platform/program_dir.h"
+#include "platform/safe_files.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
 
@@ -17,19 +18,41 @@ std::string WininitFailure(const std::string& wininitPath) {
     return "Unable to write to file: " + wininitPath + " to WININIT.INI";
 }
 
-// Whether the open file is empty or ends with a line feed.
-bool LastLineEnded(HANDLE file, bool& ended) {
-    ended = true;
-    DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
-    if (size == INVALID_SET_FILE_POINTER) return false;
-    if (size == 0) return true;
-    char last = 0;
-    DWORD read = 0;
-    if (SetFilePointer(file, -1, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(file, &last, 1, &read, nullptr) || read != 1)
+// A WININIT.INI this large is not one Windows wrote or reads.
+constexpr DWORD kMaxWininitSize = 1u << 20;
+
+// The file's whole text, read from its start.
+bool ReadWhole(HANDLE file, std::string& text) {
+    text.clear();
+    DWORD sizeHigh = 0;
+    SetLastError(NO_ERROR);
+    const DWORD size = GetFileSize(file, &sizeHigh);
+    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || sizeHigh != 0 || size > kMaxWininitSize ||
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return false;
-    ended = last == '\n';
-    return true;
+    text.resize(size);
+    DWORD read = 0;
+    return size == 0 || (ReadFile(file, &text[0], size, &read, nullptr) && read == size);
+}
+
+// Where a line of the "[rename]" section goes: the end of that section (the
+// start of the next section's header, or the end of the file); npos when the
+// file has no such section.
+size_t RenameSectionEnd(const std::string& text) {
+    bool inRename = false;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find('\n', pos);
+        const size_t next = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(pos, next - pos);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        TrimSpaces(line);
+        if (!line.empty() && line[0] == '[') {
+            if (inRename) return pos;
+            inRename = EqualsNoCase(line, "[rename]");
+        }
+        pos = next;
+    }
+    return inRename ? text.size() : std::string::npos;
 }
 
 // The Windows 95 family deletes the files named by "NUL=" lines of the
@@ -67,14 +90,24 @@ bool AddWininitDeletion(const std::string& path, std::string& errorText) {
     }
     FileHandle wininit(CreateFileA(wininitPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    bool lastLineEnded = true;
-    if (!wininit || !LastLineEnded(wininit.get(), lastLineEnded) ||
-        SetFilePointer(wininit.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
+    std::string text;
+    if (!wininit || !ReadWhole(wininit.get(), text)) {
         errorText = WininitFailure(wininitPath);
         return false;
     }
+    // Windows reads the deletions only under "[rename]": the line goes at the
+    // end of that section, or into one added at the end. Everything before the
+    // line stays as it is, everything after it is written back unchanged.
+    size_t at = RenameSectionEnd(text);
+    std::string entry = line + "\n";
+    if (at == std::string::npos) {
+        at = text.size();
+        entry = "[rename]\n" + entry;
+    }
     // A last line without its line end is ended first, or the entry would be glued to it.
-    bool written = WriteText(wininit.get(), (lastLineEnded ? "" : "\n") + line + "\n");
+    if (at == text.size() && !text.empty() && text.back() != '\n') entry = "\n" + entry;
+    bool written = SeekTo(wininit.get(), static_cast<DWORD>(at)) && WriteText(wininit.get(), entry) &&
+                   WriteBytes(wininit.get(), text.data() + at, text.size() - at);
     if (!FlushAndClose(wininit) || !written) {
         errorText = WininitFailure(wininitPath);
         return false;

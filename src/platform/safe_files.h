@@ -33,13 +33,38 @@ bool HoldPlainFolder(const std::string& folder, std::vector<FileHandle>& held);
 enum class FolderHold { kHeld, kMissing, kUnsafe };
 FolderHold HoldFolders(const std::string& top, const std::string& folder, std::vector<FileHandle>& held);
 
-// Opens a file as it is, for reading, shared without delete, and checks that
-// it is a plain file.
-bool OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info);
+// Opens an existing file that a user controls as CreateFileA with OPEN_EXISTING
+// would (flags: FILE_FLAG_OPEN_REPARSE_POINT, FILE_FLAG_SEQUENTIAL_SCAN,
+// FILE_FLAG_DELETE_ON_CLOSE), but never waits on her: an opportunistic lock
+// she holds on it makes the open answer kOplocked at once, with nothing open,
+// where a plain open would wait until she let go. Not for folders. kFailed
+// sets no last error on the NT family.
+enum class UserFileOpen { kOpened, kFailed, kOplocked };
+UserFileOpen OpenUserFile(const std::string& path, DWORD access, DWORD share, DWORD flags, FileHandle& file);
+
+// Opens a file as it is, for reading, shared without delete, never waiting on
+// an oplock, and checks that it is a plain file (kFailed when it is not).
+UserFileOpen OpenPlainFile(const std::string& path, FileHandle& file, BY_HANDLE_FILE_INFORMATION& info);
 
 // The SID of an open file's or folder's owner, as text; false where Windows
 // keeps none or will not say (the Windows 95 family has no owners).
 bool GetOwnerSid(HANDLE file, std::string& sid);
+
+// Gives the file open as to the security descriptor of the file open as from
+// (owner, group and access list, with its inheritance flags, as they stand):
+// a file put in another's place is still its owner's, open to the same people.
+// from needs READ_CONTROL, to WRITE_OWNER and WRITE_DAC; another user as owner
+// takes SeRestorePrivilege, enabled.
+bool CopySecurity(HANDLE from, HANDLE to);
+// Gives the open file, named path, the name target in the same folder, in one
+// step: target is the old file or this one, never neither, whenever the run
+// ends. replace: a file at target is replaced; otherwise one there fails it.
+// Where Windows renames through a handle (Vista on) the new name is taken in
+// folder, a held handle of the folder that holds both, so neither the file nor
+// the folder can have been swapped; elsewhere the file is closed and renamed
+// by name. The handle is closed either way. Windows replaces no file that is
+// open, and no read-only one.
+bool RenameInFolder(FileHandle& file, const std::string& path, HANDLE folder, const std::string& target, bool replace);
 
 // Moves the file pointer to offset from the start.
 bool SeekTo(HANDLE file, DWORD offset);

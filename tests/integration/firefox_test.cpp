@@ -257,6 +257,7 @@ TEST_F(FirefoxTest, LeftoverTemporaryFileIsReplaced) {
 TEST_F(FirefoxTest, FailedWritesLeavePrefsAsItWas) {
     const std::string original = kFirefoxHeader + kTrusted + "a.org\");\n";
     const std::string rewritten = CrLf(kFirefoxHeader + kTrusted + "a.org, " + D + "\");\n" + kSspi);
+    FileHandle other;
     struct Case {
         const char* what;
         std::function<void()> arrange;
@@ -265,9 +266,12 @@ TEST_F(FirefoxTest, FailedWritesLeavePrefsAsItWas) {
         // The backup is there already: the space goes to the temporary file, which fills the disk half-way.
         {"disk full half-way", [&] { m.diskSpace = static_cast<long long>(rewritten.size() / 2); }, Why::kWriteFailed},
         {"flush or close fails", [&] { m.flushFails = true; }, Why::kWriteFailed},
-        // Room for the temporary file, not for prefs.js to grow by the difference as well.
-        {"no room to copy back",
-         [&] { m.diskSpace = static_cast<long long>(2 * rewritten.size() - original.size() - 1); },
+        // Windows replaces no file that is open.
+        {"prefs.js open in another program",
+         [&] {
+             other = FileHandle(CreateFileA(kPrefs, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+         },
          Why::kCopyBackFailed},
     };
     for (const Case& c : cases) {
@@ -279,11 +283,56 @@ TEST_F(FirefoxTest, FailedWritesLeavePrefsAsItWas) {
         EXPECT_FALSE(m.FindFile(std::string(kPrefs) + ".TEMP")) << c.what;
         m.diskSpace = -1;
         m.flushFails = false;
+        other.reset();
     }
     // With room enough, the same file is rewritten.
-    m.diskSpace = static_cast<long long>(2 * rewritten.size() - original.size());
+    m.diskSpace = static_cast<long long>(rewritten.size());
     EXPECT_EQ(RewritePrefsFile(kPrefs), Why::kRewritten);
     EXPECT_EQ(Data(kPrefs), rewritten);
+}
+
+TEST_F(FirefoxTest, RunEndedAtAnyStepLeavesPrefsOldOrNew) {
+    const std::string before = "user_pref(\"a\", 1);\n", after = CrLf(before + kDefault + kSspi);
+    const std::string backup = std::string(kPrefs) + ".BACKUP", temp = std::string(kPrefs) + ".TEMP";
+    const char* const owner = "S-1-5-21-1-2-3-1004";
+    const struct {
+        const char* what;
+        DWORD major, minor;
+        DWORD attributes;
+    } rows[] = {
+        {"Vista: renamed through the handle", 6, 0, FILE_ATTRIBUTE_ARCHIVE},
+        {"Vista, read-only prefs.js", 6, 0, FILE_ATTRIBUTE_READONLY},
+        {"XP: renamed by name", 5, 1, FILE_ATTRIBUTE_ARCHIVE},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        m.SetVersion(VER_PLATFORM_WIN32_NT, row.major, row.minor, 6002);
+        m.privilegesEnabled.insert("SeRestorePrivilege");  // as the run has it by then
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 100) << row.what << ": the run never completes";
+            for (const std::string& path : {std::string(kPrefs), backup, temp}) m.RemoveFile(path);
+            m.AddFile(kPrefs, before, row.attributes);
+            m.FindFile(kPrefs)->owner = owner;
+            m.endRunAtChange = n;
+            bool ended = false;
+            try {
+                outcome = RewritePrefsFile(kPrefs);
+            } catch (const winsim::RunEnded&) {
+                ended = true;
+            }
+            m.endRunAtChange = 0;
+            const std::string now = Data(kPrefs);
+            EXPECT_TRUE(now == before || now == after) << row.what << ", ended at change " << n << ": " << now;
+            // The next run completes the work, with the backup of the file as it first was.
+            if (ended) EXPECT_EQ(RewritePrefsFile(kPrefs), Why::kRewritten) << row.what << ", after change " << n;
+            EXPECT_EQ(Data(kPrefs), after) << row.what << ", ended at change " << n;
+            EXPECT_EQ(Data(backup), before) << row.what << ", ended at change " << n;
+            EXPECT_FALSE(m.FindFile(temp)) << row.what << ", ended at change " << n;
+            // The file is still its owner's, and no longer read-only.
+            EXPECT_EQ(m.FindFile(kPrefs)->owner, owner) << row.what << ", ended at change " << n;
+            EXPECT_FALSE(m.FindFile(kPrefs)->attributes & FILE_ATTRIBUTE_READONLY) << row.what;
+            if (!ended) break;
+        }
+    });
 }
 
 TEST_F(FirefoxTest, FailedBackupIsRemovedNotLeftHalf) {
@@ -342,17 +391,25 @@ TEST_F(FirefoxTest, PlantedLinksAreRefused) {
              m.AddJunction(profile, elsewhere);
          },
          Why::kUnsafeFolder},
-        // Windows keeps the name while the installer's handle refuses delete
-        // sharing; the copy back still makes sure it writes the file it read.
-        {"prefs.js replaced between the first open and the copy back",
+        // An oplock the user holds would make a plain open wait until she let go.
+        {"oplock on prefs.js", [&] { m.FindFile(prefs)->oplocked = true; }, Why::kOplocked},
+        {"oplock on a leftover temporary file",
+         [&] {
+             m.AddFile(temp, "half");
+             m.FindFile(temp)->oplocked = true;
+         },
+         Why::kOplocked},
+        // Between the check and the replacement prefs.js is another file's
+        // second name: the replacement takes the name, and writes no file.
+        {"prefs.js swapped for a hard link just before it is replaced",
          [&] {
              m.onFileClosed = [&](const std::string& path) {
-                 if (path != backup) return;
+                 if (path != prefs || m.LinkCount(kVictim) != 1) return;
                  m.RemoveFile(prefs);
-                 m.AddFile(prefs, "mine\n");
+                 m.AddHardLink(prefs, kVictim);
              };
          },
-         Why::kCopyBackFailed},
+         Why::kRewritten},
     };
     ForEachRow(cases, [&](const Case& c) {
         m.AddFile(kVictim, "victim");
@@ -395,7 +452,7 @@ TEST_F(FirefoxTest, ProfilesAreFoundThroughProfilesIni) {
                                                std::string(kFirefox) + "\\Profiles\\abc.default"};
     std::vector<std::string> refused;
     m.onFileClosed = [&](const std::string& path) {
-        if (path != std::string(kPrefs) + ".BACKUP") return;
+        if (path != kPrefs) return;
         for (const std::string& folder : onTheWay) {
             FileHandle other(CreateFileA(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -501,6 +558,8 @@ TEST_F(FirefoxTest, UsersWithoutProfilesIniOrWithUnsafeFoldersAreSkippedOthersGo
     AddUser("S-1-5-21-1-2-3-1004", carol);
     AddUser("S-1-5-21-1-2-3-1005", kAlice);
     AddUser("S-1-5-21-1-2-3-1006", "");
+    const std::string dave = "C:\\Documents and Settings\\dave";
+    AddUser("S-1-5-21-1-2-3-1007", dave);
     const std::string profilesIni = "[Profile0]\r\nIsRelative=1\r\nPath=Profiles/abc.default\r\n";
     // bob's Firefox folder is a junction to a folder with a profiles.ini and prefs.js of its own.
     const std::string elsewhere = "C:\\WINDOWS\\Firefox";
@@ -512,8 +571,13 @@ TEST_F(FirefoxTest, UsersWithoutProfilesIniOrWithUnsafeFoldersAreSkippedOthersGo
     m.AddDirectory(carol + "\\Application Data\\Mozilla\\Firefox");
     m.AddFile(std::string(kFirefox) + "\\profiles.ini", profilesIni);
     m.AddFile(kPrefs, "");
+    // dave holds an oplock on his profiles.ini: reading it would wait until he let go.
+    const std::string daveIni = dave + "\\Application Data\\Mozilla\\Firefox\\profiles.ini";
+    m.AddFile(daveIni, profilesIni);
+    m.FindFile(daveIni)->oplocked = true;
     EXPECT_EQ(Configure(), (std::map<std::string, Why>{
                                {bob + "\\Application Data\\Mozilla\\Firefox\\profiles.ini", Why::kUnsafeFolder},
+                               {daveIni, Why::kOplocked},
                                {kPrefs, Why::kRewritten}}));
     EXPECT_EQ(Data(elsewhere + "\\Profiles\\abc.default\\prefs.js"), "theirs");
     EXPECT_FALSE(m.FindFile(elsewhere + "\\Profiles\\abc.default\\prefs.js.BACKUP"));

@@ -88,29 +88,39 @@ TEST_F(FileOpsTest, Windows95FamilyWritesWininitOnceWithItsHeader) {
     EXPECT_TRUE(m.delayedDeletions.empty());
 }
 
-TEST_F(FileOpsTest, Windows95FamilyAppendsToAnExistingWininit) {
+TEST_F(FileOpsTest, Windows95FamilyPutsTheDeletionUnderRenameInAnExistingWininit) {
     UseWindows98();
-    m.AddFile(kWininit, "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\n");
-    std::string error;
-    bool deferred = false;
-    // A path with no short form is written as it is.
-    EXPECT_TRUE(DeleteFileOrDefer("C:\\Gone\\file.txt", error, deferred));
-    EXPECT_TRUE(deferred);
-    EXPECT_EQ(m.FindFile(kWininit)->data,
-              "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\nNUL=C:\\Gone\\file.txt\r\n");
+    // Windows reads "NUL=" lines only under [rename]; the rest of the file stays byte for byte.
+    const struct {
+        const char* before;
+        const char* after;
+    } rows[] = {
+        {"[rename]\r\nNUL=C:\\OLD.TMP\r\n", "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\Gone\\file.txt\r\n"},
+        {"[rename]\r\nNUL=C:\\OLD.TMP", "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\Gone\\file.txt\r\n"},
+        {"[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=1\r\n",
+         "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\Gone\\file.txt\r\n[other]\r\nx=1\r\n"},
+        {"[first]\na=1\n [RENAME] \nNUL=C:\\OLD.TMP\n[last]\nb=2",
+         "[first]\na=1\n [RENAME] \nNUL=C:\\OLD.TMP\nNUL=C:\\Gone\\file.txt\r\n[last]\nb=2"},
+        {"[other]\r\nx=1", "[other]\r\nx=1\r\n[rename]\r\nNUL=C:\\Gone\\file.txt\r\n"},
+        {"; no section\r\n", "; no section\r\n[rename]\r\nNUL=C:\\Gone\\file.txt\r\n"},
+        {"", "[rename]\r\nNUL=C:\\Gone\\file.txt\r\n"},
+    };
+    ForEachRow(rows, [&](const auto& row) {
+        UseWindows98();
+        m.AddFile(kWininit, row.before);
+        std::string error;
+        bool deferred = false;
+        // A path with no short form is written as it is.
+        EXPECT_TRUE(DeleteFileOrDefer("C:\\Gone\\file.txt", error, deferred));
+        EXPECT_TRUE(deferred);
+        EXPECT_EQ(m.FindFile(kWininit)->data, row.after);
+    });
     // An entry of 259 characters still fits the line.
     const std::string longest = "C:\\" + std::string(MAX_PATH - 8, 'x');
+    std::string error;
     EXPECT_TRUE(ScheduleDeleteAtRestart(longest, error));
     EXPECT_EQ(m.FindFile(kWininit)->data.substr(m.FindFile(kWininit)->data.size() - longest.size() - 6),
               "NUL=" + longest + "\r\n");
-}
-
-TEST_F(FileOpsTest, WininitWhoseLastLineHasNoLineEndIsEndedFirst) {
-    UseWindows98();
-    m.AddFile(kWininit, "[rename]\r\nNUL=C:\\OLD.TMP");
-    std::string error;
-    EXPECT_TRUE(ScheduleDeleteAtRestart("C:\\Gone\\file.txt", error));
-    EXPECT_EQ(m.FindFile(kWininit)->data, "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\Gone\\file.txt\r\n");
 }
 
 TEST_F(FileOpsTest, WininitThatCannotBeWrittenIsReported) {

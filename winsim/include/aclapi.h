@@ -4,10 +4,7 @@
 #include <windows.h>
 
 typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT } SE_OBJECT_TYPE;
-typedef DWORD SECURITY_INFORMATION;
 typedef void* PACL;
-typedef void* PSECURITY_DESCRIPTOR;
-#define OWNER_SECURITY_INFORMATION 0x00000001L
 
 // The owner of an open file or folder; needs READ_CONTROL on the handle. The
 // descriptor (holding the owner) is released with LocalFree.

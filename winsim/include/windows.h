@@ -627,3 +627,26 @@ BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD
 BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName, LPWSTR ReferencedDomainName,
                               LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
 VOID WINAPI Sleep(DWORD dwMilliseconds);
+// ---- prefs.js replaced in one step: renames, security descriptors copied ------
+#define ERROR_NOT_SAME_DEVICE 17L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_INVALID_OWNER 1307L
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define SYNCHRONIZE 0x00100000L
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define GROUP_SECURITY_INFORMATION 0x00000002L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+typedef unsigned char BOOLEAN;
+typedef DWORD SECURITY_INFORMATION, *PSECURITY_INFORMATION;
+typedef void* PSECURITY_DESCRIPTOR;
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+// A self-relative descriptor; only the owner is simulated. Writing the owner
+// needs WRITE_OWNER, and SeRestorePrivilege for an owner not in the token.
+BOOL WINAPI GetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION RequestedInformation,
+                                    PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength, LPDWORD lpnLengthNeeded);
+BOOL WINAPI SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                                    PSECURITY_DESCRIPTOR SecurityDescriptor);

@@ -263,3 +263,63 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_
     *ppSecurityDescriptor = block;
     return ERROR_SUCCESS;
 }
+
+// A self-relative descriptor holding the owner alone: revision, control
+// (SE_SELF_RELATIVE), then the offsets of owner, group, SACL and DACL.
+BOOL WINAPI GetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION RequestedInformation,
+                                    PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength, LPDWORD lpnLengthNeeded) {
+    Machine& m = winsim::Call("GetKernelObjectSecurity");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(Handle, "file");
+    winsim::FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
+    m.lastError = !e                                                               ? ERROR_INVALID_HANDLE
+                  : !(h->fileAccess & (READ_CONTROL | GENERIC_READ | GENERIC_ALL)) ? ERROR_ACCESS_DENIED
+                                                                                   : ERROR_SUCCESS;
+    if (m.lastError) return FALSE;
+    std::vector<BYTE> descriptor = {1, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (RequestedInformation & OWNER_SECURITY_INFORMATION) {
+        descriptor[4] = 20;
+        const std::vector<BYTE> sid = winsim::SidBytes(e->owner.empty() ? DefaultOwner(m, e->path) : e->owner);
+        descriptor.insert(descriptor.end(), sid.begin(), sid.end());
+    }
+    *lpnLengthNeeded = static_cast<DWORD>(descriptor.size());
+    if (nLength < descriptor.size()) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    std::memcpy(pSecurityDescriptor, descriptor.data(), descriptor.size());
+    return TRUE;
+}
+
+BOOL WINAPI SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                                    PSECURITY_DESCRIPTOR SecurityDescriptor) {
+    Machine& m = winsim::Call("SetKernelObjectSecurity");
+    winsim::Handle* h = winsim::Inside(m).GetHandle(Handle, "file");
+    winsim::FileEntry* e = h ? m.FindFile(h->filePath) : nullptr;
+    const DWORD needed =
+        ((SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) ? WRITE_OWNER : 0) |
+        ((SecurityInformation & DACL_SECURITY_INFORMATION) ? WRITE_DAC : 0);
+    m.lastError = !e ? ERROR_INVALID_HANDLE : (h->fileAccess & needed) != needed ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    if (m.lastError) return FALSE;
+    const BYTE* descriptor = static_cast<const BYTE*>(SecurityDescriptor);
+    std::string owner;  // the SID at the owner's offset, as text
+    if ((SecurityInformation & OWNER_SECURITY_INFORMATION) && descriptor[4]) {
+        const BYTE* sid = descriptor + descriptor[4];
+        unsigned long long authority = 0;
+        for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
+        owner = "S-" + std::to_string(sid[0]) + "-" + std::to_string(authority);
+        for (int i = 0; i < sid[1]; ++i) {
+            DWORD part = 0;
+            std::memcpy(&part, sid + 8 + 4 * i, sizeof part);
+            owner += "-" + std::to_string(part);
+        }
+    }
+    // An owner other than the token's user or Administrators takes SeRestorePrivilege.
+    if (!owner.empty() && owner != winsim::Inside(m).TokenUserSid() && owner != "S-1-5-32-544" &&
+        !m.privilegesEnabled.count("SeRestorePrivilege")) {
+        m.lastError = ERROR_INVALID_OWNER;
+        return FALSE;
+    }
+    m.CountChange();
+    if (!owner.empty()) e->owner = owner;
+    return TRUE;
+}

@@ -4,6 +4,7 @@
 #include "internals.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 using winsim::FileEntry;
@@ -40,9 +41,11 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     if (source->directory) return Fail(m, ERROR_ACCESS_DENIED);
     if (winsim::Inside(m).FileSharingConflict(sourcePath, GENERIC_READ, FILE_SHARE_READ, false))
         return Fail(m, ERROR_SHARING_VIOLATION);
+    winsim::WaitForOplock(*source, GENERIC_READ);
     const std::string data = source->data;
     const DWORD attributes = source->attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT;
 
+    m.CountChange();
     FileEntry* destination = Reach(m, lpNewFileName ? lpNewFileName : "", destinationPath);
     if (destination) {
         if (bFailIfExists) return Fail(m, ERROR_FILE_EXISTS);
@@ -50,6 +53,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
             return Fail(m, ERROR_ACCESS_DENIED);
         if (winsim::Inside(m).FileSharingConflict(destinationPath, GENERIC_WRITE, 0, false))
             return Fail(m, ERROR_SHARING_VIOLATION);
+        winsim::WaitForOplock(*destination, GENERIC_WRITE);
     } else {
         size_t slash = destinationPath.find_last_of('\\');
         FileEntry* parent = slash == std::string::npos ? nullptr : m.FindFile(destinationPath.substr(0, slash));
@@ -70,14 +74,103 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     return TRUE;
 }
 
+namespace {
+
+// Gives the file named from (not followed) the name to, as Windows renames: on
+// the same volume only, the file shared for deletion by every other handle; a
+// file at to is replaced only when asked, and only when it is neither a
+// folder, read-only nor open (Windows cannot remove a name in use). 0 or the error.
+DWORD Rename(Machine& m, const std::string& fromName, const std::string& toName, bool replace, HANDLE renaming) {
+    auto& in = winsim::Inside(m);
+    const std::string from = m.RealPath(fromName), to = m.RealPath(toName);
+    auto heldOpen = [&](const std::string& path, bool unlessSharedForDeletion) {
+        for (auto& [id, h] : in.handles)
+            if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(path) &&
+                reinterpret_cast<HANDLE>(id) != renaming &&
+                !(unlessSharedForDeletion && (h.fileShare & FILE_SHARE_DELETE)))
+                return true;
+        return false;
+    };
+    auto source = in.files.find(from);
+    if (source == in.files.end()) return ERROR_FILE_NOT_FOUND;
+    if (winsim::UpperAscii(from.substr(0, 1)) != winsim::UpperAscii(to.substr(0, 1))) return ERROR_NOT_SAME_DEVICE;
+    if (heldOpen(source->second.path, true)) return ERROR_SHARING_VIOLATION;
+    winsim::WaitForOplock(source->second, DELETE);
+    if (FileEntry* target = m.FindFile(to)) {
+        if (!replace) return ERROR_ALREADY_EXISTS;
+        winsim::WaitForOplock(*target, DELETE);
+        if (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY) || heldOpen(target->path, false))
+            return ERROR_ACCESS_DENIED;
+    }
+    m.CountChange();
+    if (in.files.count(to)) m.RemoveFile(to);
+    source = in.files.find(from);
+    FileEntry moved = source->second;
+    in.files.erase(source);
+    for (auto& [id, h] : in.handles)
+        if (h.kind == "file" && winsim::UpperAscii(h.filePath) == winsim::UpperAscii(moved.path)) h.filePath = to;
+    moved.path = to;
+    in.files[to] = moved;
+    return 0;
+}
+
+BOOL Renamed(Machine& m, DWORD error) {
+    if (error) return Fail(m, error);
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     Machine& m = winsim::Call("MoveFileExA");
-    if (lpNewFileName || !(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (lpNewFileName) {
+        if (dwFlags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            throw winsim::SimulationError("MoveFileExA: only a rename on one volume is simulated");
+        return Renamed(m, Rename(m, lpExistingFileName ? lpExistingFileName : "", lpNewFileName,
+                                 (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0, nullptr));
+    }
+    if (!(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT))
         throw winsim::SimulationError("MoveFileExA: only deletion at the next start is simulated");
     if (m.moveFileExError) return Fail(m, m.moveFileExError);
     m.delayedDeletions.push_back(lpExistingFileName ? lpExistingFileName : "");
     m.lastError = ERROR_SUCCESS;
     return TRUE;
+}
+
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+    Machine& m = winsim::Call("MoveFileA");
+    return Renamed(
+        m, Rename(m, lpExistingFileName ? lpExistingFileName : "", lpNewFileName ? lpNewFileName : "", false, nullptr));
+}
+
+// FILE_RENAME_INFO as Windows Vista lays it out.
+struct RenameInformation {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;
+    WCHAR FileName[1];
+};
+
+BOOL WINAPI winsim::SetFileInformationByHandle(HANDLE file, int informationClass, LPVOID information, DWORD size) {
+    Machine& m = winsim::Call("SetFileInformationByHandle");
+    if (informationClass != 3) throw winsim::SimulationError("SetFileInformationByHandle: only FileRenameInfo");
+    winsim::Handle* h = FileHandleOf(m, file);
+    if (!h) return Fail(m, ERROR_INVALID_HANDLE);
+    if (!(h->fileAccess & DELETE)) return Fail(m, ERROR_ACCESS_DENIED);
+    const auto* rename = static_cast<const RenameInformation*>(information);
+    if (size < sizeof(RenameInformation) || rename->FileNameLength % sizeof(WCHAR) ||
+        size < offsetof(RenameInformation, FileName) + rename->FileNameLength)
+        return Fail(m, ERROR_INVALID_PARAMETER);
+    std::wstring wide(rename->FileName, rename->FileName + rename->FileNameLength / sizeof(WCHAR));
+    std::string name = winsim::Narrow(wide.c_str());
+    // The new name is taken in the folder RootDirectory holds.
+    winsim::Handle* folder = rename->RootDirectory ? FileHandleOf(m, rename->RootDirectory) : nullptr;
+    if (!folder) throw winsim::SimulationError("SetFileInformationByHandle: only a name in a held folder is simulated");
+    FileEntry* e = m.FindFile(folder->filePath);
+    if (!e || !e->directory || name.find('\\') != std::string::npos) return Fail(m, ERROR_INVALID_PARAMETER);
+    const std::string target = e->path + "\\" + name;
+    return Renamed(m, Rename(m, h->filePath, target, rename->ReplaceIfExists != 0, file));
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
@@ -144,6 +237,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
     if (!(h->fileAccess & GENERIC_WRITE)) return Fail(m, ERROR_ACCESS_DENIED);
     FileEntry* e = m.FindFile(h->filePath);
     if (!e) return Fail(m, ERROR_FILE_NOT_FOUND);
+    m.CountChange();
     if (h->filePos > e->data.size()) {
         long long growth = static_cast<long long>(h->filePos - e->data.size());
         if (m.diskSpace >= 0 && growth > m.diskSpace) return Fail(m, ERROR_DISK_FULL);

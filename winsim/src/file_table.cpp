@@ -69,6 +69,10 @@ std::vector<FileEntry*> FileSystem::ListDirectory(const std::string& directory) 
     return out;  // the file table is ordered by name without case
 }
 
+void FileSystem::CountChange() {
+    if (endRunAtChange > 0 && --endRunAtChange == 0) throw RunEnded("the run was ended before this change");
+}
+
 bool Internals::FileSharingConflict(const std::string& path, DWORD access, DWORD share, bool deleting) const {
     for (auto& [id, h] : handles) {
         if (h.kind != "file" || UpperAscii(h.filePath) != UpperAscii(path)) continue;

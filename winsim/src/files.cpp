@@ -8,6 +8,15 @@
 
 namespace winsim {
 
+bool BreaksOplock(DWORD access) {
+    return (access & ~(DWORD)(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE)) != 0;
+}
+
+void WaitForOplock(const FileEntry& file, DWORD access) {
+    if (file.oplocked && BreaksOplock(access))
+        throw SimulationError(file.path + ": the open would wait for the oplock's holder to let go");
+}
+
 // Windows 95, 98 and Me have only stubs of most W functions, which fail so.
 bool IsWideStub(Machine& m) {
     if (m.version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) return false;
@@ -161,17 +170,17 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         m.lastError = ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
+    m.CountChange();
     DWORD keep = e->attributes & FILE_ATTRIBUTE_REPARSE_POINT;
     e->attributes = (dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY) | keep;
     if (e->attributes == 0) e->attributes = FILE_ATTRIBUTE_NORMAL;
     return TRUE;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
-    Machine& m = winsim::Call("CreateFileA");
-    m.NoteLinksFollowed(lpFileName ? lpFileName : "");
-    std::string path = m.RealPath(lpFileName ? lpFileName : "");
+HANDLE winsim::OpenFile(Machine& m, const std::string& name, DWORD dwDesiredAccess, DWORD dwShareMode,
+                        DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, bool* oplocked) {
+    m.NoteLinksFollowed(name);
+    std::string path = m.RealPath(name);
     FileEntry* e = m.FindFile(path);
     auto fail = [&](DWORD error) {
         m.lastError = error;
@@ -202,10 +211,15 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
              (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)) &&
             (e->attributes & FILE_ATTRIBUTE_READONLY))
             return fail(ERROR_ACCESS_DENIED);
+        if (oplocked) *oplocked = e->oplocked && winsim::BreaksOplock(dwDesiredAccess);
+        if (!oplocked) winsim::WaitForOplock(*e, dwDesiredAccess);
         if (winsim::Inside(m).FileSharingConflict(e->path, dwDesiredAccess, dwShareMode, false) ||
             ((dwDesiredAccess & DELETE) && winsim::Inside(m).FileSharingConflict(e->path, 0, 0, true)))
             return fail(ERROR_SHARING_VIOLATION);
-        if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) e->data.clear();
+        if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) {
+            m.CountChange();
+            e->data.clear();
+        }
         m.lastError = (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
                           ? ERROR_ALREADY_EXISTS
                           : ERROR_SUCCESS;
@@ -217,7 +231,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         bool rootParent = slash == 2 && path[1] == ':';
         if (!rootParent && (!parent || !parent->directory)) return fail(ERROR_PATH_NOT_FOUND);
         DWORD attrs = dwFlagsAndAttributes & 0xFFFF & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
+        m.CountChange();
         m.AddFile(path, "", attrs ? attrs : FILE_ATTRIBUTE_ARCHIVE);
+        m.FindFile(path)->owner = "S-1-5-32-544";  // an elevated administrator's default owner
         m.lastError = ERROR_SUCCESS;
     }
     winsim::Handle h;
@@ -226,7 +242,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     h.fileAccess = dwDesiredAccess | ((dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) ? DELETE : 0);
     h.fileShare = dwShareMode;
     h.deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    h.openedName = path;
     return winsim::Inside(m).NewHandle(std::move(h));
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+    return winsim::OpenFile(winsim::Call("CreateFileA"), lpFileName ? lpFileName : "", dwDesiredAccess, dwShareMode,
+                            dwCreationDisposition, dwFlagsAndAttributes, nullptr);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead, LPVOID) {
@@ -265,6 +288,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         m.lastError = ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
+    m.CountChange();
     size_t n = nNumberOfBytesToWrite;
     bool short_write = false;
     // Only what grows the file takes disk space; overwriting takes none.
@@ -315,6 +339,8 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         m.lastError = ERROR_SHARING_VIOLATION;
         return FALSE;
     }
+    winsim::WaitForOplock(*e, DELETE);
+    m.CountChange();
     m.RemoveFile(path);
     return TRUE;
 }
@@ -327,9 +353,9 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         return FALSE;
     }
     std::string closedFile = h->kind == "file" ? h->filePath : std::string();
-    bool deleteNow = h->deleteOnClose;
+    const std::string deleteName = h->deleteOnClose ? h->openedName : std::string();
     BOOL closed = winsim::Inside(m).CloseHandleEntry(hObject);
-    if (deleteNow) m.RemoveFile(closedFile);
+    if (!deleteName.empty()) m.RemoveFile(deleteName);
     if (!closedFile.empty() && m.onFileClosed) m.onFileClosed(closedFile);
     return closed;
 }

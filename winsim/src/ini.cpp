@@ -24,6 +24,7 @@ std::optional<std::string> IniText(Machine& m, const std::string& path) {
     FileEntry* e = m.FindFile(path);
     if (e && !e->linkTarget.empty()) e = m.FindFile(m.RealPath(e->linkTarget));
     if (!e || e->directory) return std::nullopt;
+    winsim::WaitForOplock(*e, GENERIC_READ);
     return e->data;
 }
 

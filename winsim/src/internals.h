@@ -34,6 +34,7 @@ struct Handle {
     DWORD fileAccess = 0;
     DWORD fileShare = 0;
     bool deleteOnClose = false;  // FILE_FLAG_DELETE_ON_CLOSE
+    std::string openedName;      // the name it was opened by, which deletion on close removes
     std::shared_ptr<Pipe> pipe;  // "pipe-read" and "pipe-write" handles
     bool inheritable = false;
     // A process: it writes its output into childOutput and cannot end while
@@ -116,6 +117,17 @@ std::string Narrow(LPCWSTR text);
 std::string ToAnsi(const std::wstring& text, bool noBestFit, bool* usedDefault);
 // A text in Windows-1252 as UTF-16.
 std::wstring Widen(const std::string& text);
+// CreateFileA's work. oplocked null: an open that breaks another process's
+// oplock waits (a SimulationError); otherwise it goes on and *oplocked tells
+// (NtCreateFile with FILE_COMPLETE_IF_OPLOCKED).
+HANDLE OpenFile(Machine& m, const std::string& name, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                bool* oplocked);
+// Whether an open for access breaks an oplock: anything beyond the attributes.
+bool BreaksOplock(DWORD access);
+// A SimulationError where Windows would wait for an oplock's holder.
+void WaitForOplock(const FileEntry& file, DWORD access);
+// SetFileInformationByHandle, kernel32's since Vista: only FileRenameInfo.
+BOOL WINAPI SetFileInformationByHandle(HANDLE file, int informationClass, LPVOID information, DWORD size);
 // Windows file-name pattern matching with * and ?, A to Z without case.
 bool MatchPattern(const std::string& pattern, const std::string& name);
 // ReadFile on the read end of a pipe: what is there; ERROR_BROKEN_PIPE when it

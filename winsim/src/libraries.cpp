@@ -4,6 +4,7 @@
 // and SetDefaultDllDirectories make to it, LoadLibraryExA's flags, and the
 // system folder's own libraries. Every request is recorded with its flags.
 #include <windows.h>
+#include <winternl.h>
 #include <aclapi.h>
 #include <tlhelp32.h>
 #include <msi.h>
@@ -188,14 +189,18 @@ void Libraries::AddSystemLibraries() {
                                          {"IsWow64Process", Export(&::IsWow64Process)},
                                          {"CreateToolhelp32Snapshot", Export(&::CreateToolhelp32Snapshot)},
                                          {"Process32First", Export(&::Process32First)},
-                                         {"Process32Next", Export(&::Process32Next)}});
+                                         {"Process32Next", Export(&::Process32Next)},
+                                         {"SetFileInformationByHandle", Export(&winsim::SetFileInformationByHandle)}});
     AddLibrary(system + "user32.dll", {{"GetProcessWindowStation", Export(&::GetProcessWindowStation)},
                                        {"GetUserObjectInformationA", Export(&::GetUserObjectInformationA)},
                                        {"GetShellWindow", Export(&::GetShellWindow)},
                                        {"GetWindowThreadProcessId", Export(&::GetWindowThreadProcessId)}});
     AddLibrary(system + "advapi32.dll", {{"GetSecurityInfo", Export(&::GetSecurityInfo)},
                                          {"LookupAccountNameW", Export(&::LookupAccountNameW)},
-                                         {"LookupAccountSidW", Export(&::LookupAccountSidW)}});
+                                         {"LookupAccountSidW", Export(&::LookupAccountSidW)},
+                                         {"GetKernelObjectSecurity", Export(&::GetKernelObjectSecurity)},
+                                         {"SetKernelObjectSecurity", Export(&::SetKernelObjectSecurity)}});
+    AddLibrary(system + "ntdll.dll", {{"NtCreateFile", Export(&::NtCreateFile)}});
     AddLibrary(system + "mpr.dll", {{"WNetGetUserA", Export(&::WNetGetUserA)},
                                     {"WNetGetUserW", Export(&::WNetGetUserW)},
                                     {"WNetGetConnectionA", Export(&::WNetGetConnectionA)},
@@ -256,7 +261,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     // kernel32.dll is in every process, user32.dll and advapi32.dll in this one (it imports them);
     // anything else must have been loaded.
     const std::string upper = winsim::UpperAscii(name);
-    std::string path = upper == "KERNEL32.DLL" || upper == "USER32.DLL" || upper == "ADVAPI32.DLL"
+    // ntdll.dll is in every process of the NT family.
+    const bool ntdll = upper == "NTDLL.DLL" && m.version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    std::string path = upper == "KERNEL32.DLL" || upper == "USER32.DLL" || upper == "ADVAPI32.DLL" || ntdll
                            ? m.systemDirectory + "\\" + name
                            : m.LoadedModule(name);
     if (path.empty()) {
@@ -284,7 +291,11 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         if (it != library.ordinals.end()) found = it->second;
     } else {
         auto it = library.exports.find(lpProcName);  // export names are matched with case
-        if (it != library.exports.end() && !m.missingKernelFunctions.count(lpProcName)) found = it->second;
+        // Windows before Vista renames nothing through a handle.
+        const bool beforeItsWindows =
+            std::string(lpProcName) == "SetFileInformationByHandle" && m.version.dwMajorVersion < 6;
+        if (it != library.exports.end() && !m.missingKernelFunctions.count(lpProcName) && !beforeItsWindows)
+            found = it->second;
     }
     m.lastError = found ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
     return found;

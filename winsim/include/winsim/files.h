@@ -14,6 +14,13 @@
 
 namespace winsim {
 
+// The run ended from outside (a time limit, a logoff, a power cut) before a
+// change to the file system was made: what it left is on the disk, and every
+// handle it held is closed as the product unwinds.
+struct RunEnded : SimulationError {
+    using SimulationError::SimulationError;
+};
+
 struct FileEntry {
     std::string path;  // as created
     bool directory = false;
@@ -31,6 +38,10 @@ struct FileEntry {
     // A compatibility junction of Windows Vista and later: its own access list
     // denies Everyone "list folder / read data" on it, followed or not.
     bool denyListRead = false;
+    // Another process holds an opportunistic lock (batch or filter) on it: an
+    // open for more than its attributes, a deletion or a rename over it waits
+    // until the holder lets go, which winsim refuses with a SimulationError.
+    bool oplocked = false;
     // The owner's SID; empty: the user whose profile folder (ProfileList) holds
     // it, else Administrators (S-1-5-32-544), as for what an administrator makes.
     std::string owner;
@@ -91,6 +102,11 @@ public:
     bool flushFails = false;                    // FlushFileBuffers fails with ERROR_DISK_FULL
     std::vector<std::string> delayedDeletions;  // MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT), in order
     DWORD moveFileExError = 0;                  // non-zero: MoveFileExA fails with this error
+    // N > 0: the Nth change to the file system from now on (a file created or
+    // emptied, written, cut, renamed, deleted, its attributes or owner set)
+    // ends the run instead of being made: RunEnded is thrown.
+    int endRunAtChange = 0;
+    void CountChange();
     // Called after the product closes a file handle, with the file's path: lets a
     // test act as another program between the product's steps.
     std::function<void(const std::string& path)> onFileClosed;
