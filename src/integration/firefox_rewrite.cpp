@@ -133,6 +133,9 @@ bool CopyBack(const std::string& prefsPath, const BY_HANDLE_FILE_INFORMATION& ch
 bool ReplacePrefs(FileHandle& prefs, FileHandle& temp, const std::string& tempPath, HANDLE folder,
                   const std::string& prefsPath) {
     if (!CopySecurity(prefs.get(), temp.get())) return false;
+    // Where the access list also carries the read-only flag (Wine keeps both in the file's mode),
+    // the copy made the new file read-only: it is cleared while the file is still held.
+    SetFileAttributesA(tempPath.c_str(), FILE_ATTRIBUTE_NORMAL);
     // A read-only prefs.js is replaced too (the file is still held, so this is it).
     SetFileAttributesA(prefsPath.c_str(), FILE_ATTRIBUTE_NORMAL);
     prefs.reset();

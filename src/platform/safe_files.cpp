@@ -214,12 +214,18 @@ bool RenameInFolder(FileHandle& file, const std::string& path, HANDLE folder, co
         rename->RootDirectory = folder;
         rename->FileNameLength = bytes;
         std::memcpy(rename->FileName, name.data(), bytes);
-        const bool renamed =
-            setInformation(file.get(), kFileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+        if (setInformation(file.get(), kFileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+            file.reset();
+            return true;
+        }
         const DWORD error = GetLastError();
-        file.reset();
-        SetLastError(error);  // the caller tells a name taken meanwhile
-        return renamed;
+        // A system that does not take this rename at all (Wine answers ERROR_INVALID_PARAMETER) is
+        // renamed by name below: the folders on the way are held, so the name leads to the same place.
+        if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_CALL_NOT_IMPLEMENTED) {
+            file.reset();
+            SetLastError(error);  // the caller tells a name taken meanwhile
+            return false;
+        }
     }
     // Older Windows rename only by name, and not a file that is held open.
     file.reset();
