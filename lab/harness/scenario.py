@@ -84,6 +84,7 @@ def run_scenario(s, env, screen, out_root):
         pfx = staging.prepare(s, env, os.path.join(env["work"], s.name), artefacts)
         ctx = checks.Context(o, pfx, staging.fills(env["kestrup"]))
         staging.stage(pfx, s, env, ctx.fills)
+        ctx.fills["package_sha256"] = staging.package_sha256(pfx)
         with staging.running(pfx, s, env, screen, artefacts):
             ctx.rc, seen, ctx.trace_text = session.run_kestrup(
                 pfx, s.switches, screen, artefacts, s.boxes, s.tolerate, s.timeout, o, checks.while_shown(ctx, screen),

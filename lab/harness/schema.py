@@ -55,7 +55,8 @@ class SchemaError(Exception):
 
 
 def fill(text, values):
-    """A scenario's text with its placeholders ({progdir}, {package}, {InstallDir}, {infopage}) filled."""
+    """A scenario's text with its placeholders ({progdir}, {package}, {package_sha256}, {InstallDir},
+    {infopage}) filled."""
     for k, v in values.items():
         text = text.replace("{%s}" % k, v)
     return text

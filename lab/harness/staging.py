@@ -7,6 +7,7 @@ that must already run when kestrup.exe starts running for the length of a with-b
 """
 
 import contextlib
+import hashlib
 import os
 import re
 import shutil
@@ -287,6 +288,15 @@ def _found(folder, *names):
             return None
         folder = os.path.join(folder, match[0])
     return folder
+
+
+def package_sha256(pfx):
+    """The SHA-256 of the kfw_release.msi laid beside kestrup.exe ({package_sha256}); empty without one."""
+    path = os.path.join(pfx.program_dir(), "kfw_release.msi")
+    if not os.path.isfile(path):
+        return ""
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
 
 
 def keep_artefacts(pfx, artefacts):
