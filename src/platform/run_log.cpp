@@ -25,7 +25,6 @@ constexpr DWORD kInstallerLogMode =
     INSTALLLOGMODE_FATALEXIT | INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING | INSTALLLOGMODE_USER |
     INSTALLLOGMODE_INFO | INSTALLLOGMODE_RESOLVESOURCE | INSTALLLOGMODE_OUTOFDISKSPACE | INSTALLLOGMODE_ACTIONSTART |
     INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_COMMONDATA | INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE;
-constexpr WORD kMsiEnableLogOrdinal = 168;
 // Room kept for the line that says what the bound dropped.
 constexpr size_t kClosingRoom = 200;
 
@@ -191,8 +190,9 @@ std::string MakeRunLogCompanion(const std::string& what) {
 }
 
 void EnableInstallerLog(const RuntimeLibrary& msi, const std::string& what) {
-    // Windows Installer by ordinal, as its other calls.
-    auto enableLog = msi.Find<decltype(&::MsiEnableLogA)>(MAKEINTRESOURCEA(kMsiEnableLogOrdinal));
+    // By name: an ordinal is only as sure as the table it was read from, and a
+    // wrong one would be called with this call's arguments.
+    auto enableLog = msi.Find<decltype(&::MsiEnableLogA)>("MsiEnableLogA");
     if (!enableLog) return;
     // Made here as a new plain file, so Windows Installer (which would follow a
     // link) finds one at the name and only replaces its contents.

@@ -49,7 +49,7 @@ public:  // the helpers are also called from table lambdas
     void Plant(const std::string& folder, const std::string& name) {
         std::map<std::string, FARPROC> exports;
         for (const char* e : {"GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA", "WNetGetUserA",
-                              "WNetGetUserW", "EnumProcesses", "KCGetUserName", "UnInstallLoopBack"})
+                              "WNetGetUserW", "MsiEnableLogA", "EnumProcesses", "KCGetUserName", "UnInstallLoopBack"})
             exports[e] = reinterpret_cast<FARPROC>(&Planted);
         m.AddLibrary(folder + name, exports);
         for (WORD ordinal : {87, 141, 189})

@@ -211,11 +211,10 @@ void Libraries::AddSystemLibraries() {
     AddLibrary(system + "version.dll", {{"GetFileVersionInfoSizeA", Export(&::GetFileVersionInfoSizeA)},
                                         {"GetFileVersionInfoA", Export(&::GetFileVersionInfoA)},
                                         {"VerQueryValueA", Export(&::VerQueryValueA)}});
-    AddLibrary(system + "msi.dll", {});
+    AddLibrary(system + "msi.dll", {{"MsiEnableLogA", Export(&::MsiEnableLogA)}});
     libraries[system + "msi.dll"].ordinals = {{141, Export(&::MsiSetInternalUI)},
                                               {87, Export(&::MsiInstallProductA)},
-                                              {189, Export(&::MsiConfigureProductExA)},
-                                              {168, Export(&::MsiEnableLogA)}};
+                                              {189, Export(&::MsiConfigureProductExA)}};
 }
 
 std::string Libraries::LoadedModule(const std::string& name) const {
