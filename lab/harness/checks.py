@@ -51,6 +51,7 @@ class Context:
     rc: Optional[int] = None
     trace_text: str = ""
     reg: Optional[Registry] = None
+    run_log: str = ""  # the run's own log, once the run is over
 
     def fail(self, text):
         self.outcome.fail(text)
@@ -279,6 +280,18 @@ def check_calls(ctx, calls):
         got = trace.calls(ctx.trace_text, fn)
         if "(" + args not in ["(" + g + ")" for g in got]:
             ctx.fail("call %s not traced (traced: %s)" % (c, got or "none"))
+
+
+@check("run_log")
+def check_run_log(ctx, lines):
+    got = [re.sub(r"^\d\d:\d\d:\d\d ", "", line).strip() for line in ctx.run_log.splitlines()]
+    at = 0
+    for want in lines:
+        want = fill(want, ctx.fills)
+        if want in got[at:]:
+            at = got.index(want, at) + 1
+        else:
+            ctx.fail("the run's own log has no line %r%s" % (want, " after the lines before it" if at else ""))
 
 
 @check("no_calls")

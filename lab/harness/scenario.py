@@ -97,6 +97,7 @@ def run_scenario(s, env, screen, out_root):
             o.fail("programs of the prefix still running a minute after kestrup.exe ended")
         staging.keep_artefacts(pfx, artefacts)
         name, text = staging.run_log(artefacts)
+        ctx.run_log = text or ""
         # Every run leaves its own log: its last line is the exit value it ended with.
         if name is None:
             o.fail("the run left no log in C:\\windows\\Logs\\Kestrup")

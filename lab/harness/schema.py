@@ -267,6 +267,8 @@ class Machine(Record):
     box: list[Box] = expectation(default_factory=list)
     exit: Optional[int] = expectation(default=None)
     log: Optional[list[str]] = expectation(default=None)
+    # Lines the run's own log holds, in this order, each without its time of day.
+    run_log: list[str] = expectation(default_factory=list)
     reg: list[RegCheck] = expectation(default_factory=list)
     absent: list[RegCheck] = expectation(default_factory=list)
     live: list[RegCheck] = expectation(default_factory=list)
