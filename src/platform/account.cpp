@@ -28,15 +28,12 @@ constexpr size_t kMaxSubAuthorities = 15;
 
 namespace {
 
-// The names in the ANSI code page; false when one does not convert exactly.
-bool Narrowed(const std::string& user, const std::string& domain, std::string& userOut, std::string& domainOut) {
-    userOut = user;
-    domainOut = domain;
+// A name in the ANSI code page; false when it does not convert exactly.
+bool Narrowed(const std::string& name, std::string& out) {
+    out = name;
     return true;
 }
-bool Narrowed(const std::wstring& user, const std::wstring& domain, std::string& userOut, std::string& domainOut) {
-    return ExactAnsi(user.c_str(), userOut) && ExactAnsi(domain.c_str(), domainOut);
-}
+bool Narrowed(const std::wstring& name, std::string& out) { return ExactAnsi(name.c_str(), out); }
 
 // The logged-on user's account through one set of calls, A or W.
 template <class Char, class GetUser, class LookupName>
@@ -60,7 +57,8 @@ bool UserAndDomainThrough(GetUser getUser, LookupName lookupName, std::string& u
     domainName[kDomainChars - 1] = 0;
     // Both outputs hold at most 254 characters; a longer domain is not cut.
     const std::basic_string<Char> domainText = domainName;
-    return domainText.size() < kNameChars && Narrowed(std::basic_string<Char>(name), domainText, user, domain);
+    return domainText.size() < kNameChars && Narrowed(std::basic_string<Char>(name), user) &&
+           Narrowed(domainText, domain);
 }
 
 // The domain of a SID's account through LookupAccountSidA or LookupAccountSidW.
@@ -72,8 +70,7 @@ bool AccountDomainThrough(LookupSid lookupSid, std::vector<BYTE>& sid, std::stri
     // One call: a name or domain longer than the buffers is refused, not cut.
     if (!lookupSid || !lookupSid(nullptr, sid.data(), name, &nameLength, domainName, &domainLength, &use)) return false;
     domainName[kDomainChars - 1] = 0;
-    std::string unused;
-    return Narrowed(std::basic_string<Char>(), std::basic_string<Char>(domainName), unused, domain);
+    return Narrowed(std::basic_string<Char>(domainName), domain);
 }
 
 }  // namespace
