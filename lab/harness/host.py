@@ -57,8 +57,12 @@ def ensure_i386():
         _register_qemu()
         return "32-bit Wine through qemu-i386 (KESTRUP_LAB_QEMU=1; this kernel could run it natively)"
     if _i386_runs():
-        if os.path.exists(os.path.join(BINFMT_DIR, BINFMT_NAME)) or _foreign_i386_handler():
-            return "32-bit Wine through qemu-i386 (this kernel has no 32-bit support)"
+        # A handler registered with binfmt_misc comes before the kernel's own 32-bit support, so
+        # whether the kernel has it cannot be told here (an earlier run may have registered ours).
+        if os.path.exists(os.path.join(BINFMT_DIR, BINFMT_NAME)):
+            return "32-bit Wine through qemu-i386 (registered with binfmt_misc before this run)"
+        if _foreign_i386_handler():
+            return "32-bit Wine through an i386 handler registered with binfmt_misc"
         return "32-bit Wine natively"
     if not os.path.exists(QEMU_I386):
         raise LabUnavailable("this kernel cannot run 32-bit programs and %s is missing: "

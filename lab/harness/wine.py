@@ -88,7 +88,9 @@ def make_template(path, log):
     if os.path.exists(path):
         shutil.rmtree(path)
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    env = base_env(path)
+    # Process starts traced (and Wine's errors kept): a template that comes out without its system
+    # files then shows which of wineboot's install steps could not be started.
+    env = base_env(path, debug="fixme-all,+process")
     t0 = time.time()
     with open(log, "w") as out:
         r = subprocess.run(["timeout", "300", host.WINE64_LOADER, "wineboot", "-i"], env=env,
@@ -99,9 +101,32 @@ def make_template(path, log):
     halves = [os.path.join(path, "drive_c", "windows", d, "kernel32.dll") for d in ("system32", "syswow64")]
     missing = [os.path.relpath(h, path) for h in halves if not os.path.isfile(h)]
     if r.returncode != 0 or missing:
+        unstarted = unstarted_install_steps(log)
         raise host.LabUnavailable("wineboot could not make a 64-bit prefix with its 32-bit part (exit value %d; "
-                                  "missing: %s; see %s)" % (r.returncode, ", ".join(missing) or "none", log))
+                                  "missing: %s; install steps that did not start: %s; see %s)"
+                                  % (r.returncode, ", ".join(missing) or "none", ", ".join(unstarted) or "none",
+                                     log))
     return time.time() - t0
+
+
+def unstarted_install_steps(log):
+    """wineboot's rundll32 steps (PreInstall, DefaultInstall, Wow64Install) whose process start
+    was traced without the start's result (a pid) following on the same thread."""
+    pending, unstarted = {}, []
+    with open(log, errors="replace") as f:
+        for line in f:
+            m = re.match(r"([0-9a-f]+):trace:process:(\w+) ", line)
+            if not m:
+                continue
+            tid, call = m.groups()
+            step = re.search(r"InstallHinfSection (\w+)", line)
+            if call == "CreateProcessInternalW" and step:
+                if tid in pending:
+                    unstarted.append(pending[tid])
+                pending[tid] = step.group(1)
+            elif call == "NtCreateUserProcess" and " pid " in line:
+                pending.pop(tid, None)
+    return unstarted + list(pending.values())
 
 
 class HarnessError(Exception):
