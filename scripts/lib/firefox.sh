@@ -37,8 +37,8 @@ fail() { echo "$firefox_check: FAILED: $*" >&2; exit 1; }
 # Start-up is over when Firefox records its last checkpoint in
 # sessionCheckpoints.json; a fixed wait of a few seconds was too short on a busy
 # machine, where Firefox was ended before it had read prefs.js and so never
-# wrote it again; ended at once after start-up, it has changed nothing and
-# writes nothing either.
+# wrote it again. It then runs four seconds more: ended at once after start-up,
+# it has changed nothing and writes nothing either.
 kestrup_firefox_run() {
     local profile=$1 log=$2 i
     rm -f "$profile/sessionCheckpoints.json"
@@ -49,8 +49,6 @@ kestrup_firefox_run() {
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.25
     done
-    # Then a few seconds more, as before: ended the moment it has started, Firefox has changed no
-    # preference yet and writes nothing.
     sleep 4
     kill -TERM "$pid" 2>/dev/null || true
     for i in $(seq 1 120); do kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
